@@ -1,0 +1,101 @@
+#include "app/run_log.h"
+
+#include <stdexcept>
+#include <system_error>
+
+namespace velkora {
+namespace {
+
+constexpr int kMaxNameSuffix = 9999;
+
+std::string formatLocalTime(std::time_t time, const char* format) {
+    const std::tm* local = std::localtime(&time);
+    if (local == nullptr) {
+        return {};
+    }
+    char buffer[32];
+    const std::size_t length = std::strftime(buffer, sizeof(buffer), format, local);
+    return std::string(buffer, length);
+}
+
+// True when nothing is at the path, or when its status cannot be found out; anything there,
+// a file, a folder or a link, takes the name.
+bool nameIsFree(const std::filesystem::path& candidate) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(candidate, error);
+    return error || !std::filesystem::exists(status);
+}
+
+// "<stem>", then "<stem>_1", "<stem>_2", ... up to _9999, each with the extension; the first
+// free name wins. Empty when all are taken.
+std::filesystem::path firstFreeName(const std::filesystem::path& folder, const std::string& stem,
+                                    const std::string& extension) {
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        std::string name = stem;
+        if (n > 0) {
+            name += "_" + std::to_string(n);
+        }
+        std::filesystem::path candidate = folder / (name + extension);
+        if (nameIsFree(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string fileTimestamp(std::time_t time) {
+    return formatLocalTime(time, "%Y%m%d_%H%M%S");
+}
+
+std::string lineTimestamp(std::time_t time) {
+    return formatLocalTime(time, "%Y-%m-%d %H:%M:%S");
+}
+
+RunLog::RunLog(std::filesystem::path path, std::ofstream stream, platform::Clock& clock)
+    : path_(std::move(path)), stream_(std::move(stream)), clock_(clock) {}
+
+void RunLog::writeLine(std::string_view text) {
+    stream_ << lineTimestamp(clock_.calendarTime()) << ' ' << text << '\n';
+    stream_.flush();
+}
+
+std::filesystem::path RunLog::writeFaultDump(std::string_view text) {
+    const std::filesystem::path target = firstFreeName(
+        path_.parent_path(), "fault_dump_" + fileTimestamp(clock_.calendarTime()), ".txt");
+    if (target.empty()) {
+        throw std::runtime_error("Unable to create a unique fault-dump file.");
+    }
+    std::ofstream file(target, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file) {
+        throw std::runtime_error("Unable to create fault-dump file.");
+    }
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    if (!file) {
+        throw std::runtime_error("Unable to write fault-dump file.");
+    }
+    return target;
+}
+
+RunLog openRunLog(const std::filesystem::path& programFolder, platform::Clock& clock) {
+    const std::filesystem::path folder = programFolder / "logs";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw std::runtime_error("Unable to create logs folder: " + error.message());
+    }
+    const std::filesystem::path path =
+        firstFreeName(folder, "update_" + fileTimestamp(clock.calendarTime()), ".log");
+    if (path.empty()) {
+        throw std::runtime_error("Unable to create log file.");
+    }
+    std::ofstream stream(path, std::ios::out | std::ios::trunc);
+    if (!stream) {
+        throw std::runtime_error("Unable to create log file.");
+    }
+    return RunLog(path, std::move(stream), clock);
+}
+
+}  // namespace velkora

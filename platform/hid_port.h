@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/native_string.h"
+
+namespace velkora::platform {
+
+// One present HID interface with the adapter's vendor and product ID.
+struct HidDeviceInfo {
+    NativeString path;         // the system's device path, unchanged; what open() takes
+    std::string manufacturer;  // USB strings as UTF-8; empty when they cannot be read
+    std::string product;
+    std::string serial;
+};
+
+// How one report write or read ended. The messages the user reads are built above the seam
+// from these facts, so every platform reports transport failures in the same words.
+struct HidIoResult {
+    enum class Status {
+        Completed,    // the operation finished; `bytes` says how many bytes moved
+        TimedOut,     // nothing finished within the time-out; the operation was cancelled
+        EventFailed,  // the wait object for the operation could not be created
+        WaitFailed,   // waiting for the operation failed (reads only)
+        Failed,       // the system refused or aborted the operation
+    };
+    Status status = Status::Failed;
+    std::uint32_t bytes = 0;
+    std::string errorDetail;  // for WaitFailed and Failed: "Windows error 31", "errno 5", ...
+};
+
+// One open HID interface. Destroying it closes the interface. A write or read that timed out
+// has been cancelled and finished before the call returns: the caller's buffer is free again.
+class HidConnection {
+  public:
+    virtual ~HidConnection() = default;
+    virtual HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t timeoutMs) = 0;
+    virtual HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
+};
+
+struct HidOpenResult {
+    std::unique_ptr<HidConnection> connection;  // null when the open failed
+    std::string errorDetail;                    // then: "Windows error 5", "errno 13 (...)"
+};
+
+// The HID bus as far as the adapter is concerned.
+class HidPort {
+  public:
+    virtual ~HidPort() = default;
+
+    // Every present interface with vendor ID 0x0483 and product ID 0xA5B9, in the order the
+    // system lists them. Fails with a runtime error only when the list cannot be obtained.
+    virtual std::vector<HidDeviceInfo> enumerate() = 0;
+
+    // Opens an interface for overlapped reading and writing, shared with other openers.
+    virtual HidOpenResult open(const NativeString& path) = 0;
+};
+
+// The system's HID bus.
+HidPort& systemHidPort();
+
+}  // namespace velkora::platform

@@ -1,0 +1,150 @@
+#include <hidapi/hidapi.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "platform/hid_port.h"
+
+namespace velkora::platform {
+namespace {
+
+constexpr unsigned short kVendorId = 0x0483;
+constexpr unsigned short kProductId = 0xA5B9;
+
+std::string errnoDetail(int error) {
+    return "errno " + std::to_string(error);
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// hidapi hands USB strings over as wchar_t, which holds UTF-32 on Linux. A string that cannot
+// be converted is treated like one that cannot be read: empty.
+std::string usbStringToUtf8(const wchar_t* text) {
+    std::string result;
+    if (text == nullptr) {
+        return result;
+    }
+    for (; *text != L'\0'; ++text) {
+        const auto c = static_cast<char32_t>(*text);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            return {};
+        }
+        appendUtf8(result, c);
+    }
+    return result;
+}
+
+class HidapiConnection final : public HidConnection {
+  public:
+    explicit HidapiConnection(hid_device* device) : device_(device) {}
+    ~HidapiConnection() override { hid_close(device_); }
+    HidapiConnection(const HidapiConnection&) = delete;
+    HidapiConnection& operator=(const HidapiConnection&) = delete;
+
+    // hidraw accepts a report at once or fails; it has no pending state that could outlast a
+    // time-out, so the time-out is not needed here.
+    HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t) override {
+        errno = 0;
+        const int written = hid_write(device_, report.data(), report.size());
+        if (written < 0) {
+            return {HidIoResult::Status::Failed, 0, errnoDetail(errno)};
+        }
+        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(written), {}};
+    }
+
+    HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
+        const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+        errno = 0;
+        const int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
+        if (count < 0) {
+            return {HidIoResult::Status::Failed, 0, errnoDetail(errno)};
+        }
+        if (count == 0) {
+            return {HidIoResult::Status::TimedOut, 0, {}};
+        }
+        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(count), {}};
+    }
+
+  private:
+    hid_device* device_;
+};
+
+class HidapiPort final : public HidPort {
+  public:
+    ~HidapiPort() override {
+        if (initialised_) {
+            hid_exit();
+        }
+    }
+
+    std::vector<HidDeviceInfo> enumerate() override {
+        initialise();
+        std::vector<HidDeviceInfo> result;
+        hid_device_info* list = hid_enumerate(kVendorId, kProductId);
+        for (const hid_device_info* entry = list; entry != nullptr; entry = entry->next) {
+            HidDeviceInfo record;
+            record.path = entry->path != nullptr ? entry->path : "";
+            record.manufacturer = usbStringToUtf8(entry->manufacturer_string);
+            record.product = usbStringToUtf8(entry->product_string);
+            record.serial = usbStringToUtf8(entry->serial_number);
+            result.push_back(std::move(record));
+        }
+        hid_free_enumeration(list);
+        return result;
+    }
+
+    HidOpenResult open(const NativeString& path) override {
+        initialise();
+        errno = 0;
+        hid_device* device = hid_open_path(path.c_str());
+        if (device == nullptr) {
+            const int error = errno;
+            std::string detail = errnoDetail(error);
+            if (error != 0) {
+                detail += std::string(" (") + std::strerror(error) + ")";
+            }
+            return {nullptr, detail};
+        }
+        return {std::make_unique<HidapiConnection>(device), {}};
+    }
+
+  private:
+    void initialise() {
+        if (!initialised_) {
+            if (hid_init() != 0) {
+                throw std::runtime_error("hid_init failed.");
+            }
+            initialised_ = true;
+        }
+    }
+
+    bool initialised_ = false;
+};
+
+}  // namespace
+
+HidPort& systemHidPort() {
+    static HidapiPort port;
+    return port;
+}
+
+}  // namespace velkora::platform

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velkora::testing {
+
+// A fresh empty folder under the system's temporary folder, removed with everything in it
+// when the object goes away.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string readFileText(const std::filesystem::path& path);
+
+// Writes the bytes into a file, creating or replacing it.
+void writeFileText(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace velkora::testing
