@@ -23,9 +23,9 @@ namespace {
 
 using HidStringReader = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
 
-// Reads one USB string into a cleared buffer of 256 bytes, the most a USB string descriptor
-// can hold. The driver need not terminate a string that fills the buffer, so the text ends at
-// the first NUL or after 128 characters. A failed read leaves the text empty.
+// Reads one USB string into a cleared buffer of 256 bytes, room for the longest USB string
+// descriptor. The driver need not terminate a string that fills the buffer, so the text ends
+// at the first NUL or after 128 characters. A failed read leaves the text empty.
 std::string readUsbString(HANDLE device, HidStringReader reader) {
     wchar_t buffer[128] = {};
     if (!reader(device, buffer, sizeof(buffer))) {
