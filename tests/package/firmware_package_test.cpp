@@ -68,6 +68,16 @@ TEST_F(PackageLoading, AMissingManifestOrImageIsNoPackageAndOneLogLine) {
                                         "firmware package unavailable: fw.sfb was not found"}));
 }
 
+// Names that Windows cannot hold in a folder are as absent as any other missing file.
+TEST_F(PackageLoading, ANameNoFileCanHaveIsNotFound) {
+    for (const std::string name :
+         {"fw<1>.sfb", "fw|.sfb", "fw?.sfb", "fw*.sfb", "fw\\\".sfb", "fw\t.sfb"}) {
+        writePackage(ManifestMembers{.sfb_file = '"' + name + '"'}, nullptr);
+        const std::string message = failureOfLoad();
+        EXPECT_EQ(message, "") << name;
+    }
+}
+
 TEST_F(PackageLoading, TheManifestIsValidatedEvenWhenTheImageIsMissing) {
     writePackage(ManifestMembers{.product = R"("zuq")"}, nullptr);
     EXPECT_EQ(failureOfLoad(), "Unsupported product: zuq");
