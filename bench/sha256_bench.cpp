@@ -125,12 +125,14 @@ bool measureLoadingPeak(const std::filesystem::path& programFolder) {
 // Collects each benchmark's throughput and, at the end, prints the comparison.
 class ComparingReporter : public benchmark::ConsoleReporter {
   public:
+    ComparingReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean") {
                 secondsPerIteration_[run.run_name.function_name] =
-                    run.GetAdjustedRealTime() / 1e9;  // the benchmarks report nanoseconds
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             }
         }
     }
@@ -210,7 +212,7 @@ int main(int argc, char** argv) {
             for (auto _ : state) {
                 benchmark::DoNotOptimize(velkora::sha256Hex(image));
             }
-            state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kImageBytes));
+            state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kImageBytes));
         })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
@@ -223,7 +225,7 @@ int main(int argc, char** argv) {
                     break;
                 }
             }
-            state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+            state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
         };
     };
     benchmark::RegisterBenchmark("OpensslDgst64MiB", runOpenssl(imagePath, kImageBytes))
