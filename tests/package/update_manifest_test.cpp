@@ -18,12 +18,6 @@ Failure parseFailure(const std::string& text) {
     return failureOf([&] { parseUpdateManifestText(text); });
 }
 
-ManifestMembers with(void (*change)(ManifestMembers&)) {
-    ManifestMembers members;
-    change(members);
-    return members;
-}
-
 TEST(UpdateManifest, AValidManifestGivesEveryFieldWithTheDigestInUpperCase) {
     const UpdateManifest manifest = parseUpdateManifestText(manifestText({}));
     EXPECT_EQ(manifest.package_format, "zuq_hid_sbsfu_update");
@@ -36,67 +30,46 @@ TEST(UpdateManifest, AValidManifestGivesEveryFieldWithTheDigestInUpperCase) {
 }
 
 // Every defect that is checked after the compatibility value.
-void allLaterDefects(ManifestMembers& m) {
-    m.package_format = R"("zuq")";
-    m.product = R"("ZUQ ")";
-    m.sfb_file = R"("../fw.sfb")";
-    m.sfb_sha256 = R"("abc")";
-    m.firmware_version = R"("1.2")";
+ManifestMembers laterDefects(std::string compatibility) {
+    return {R"("zuq")", R"("ZUQ ")", R"("1.2")", R"("../fw.sfb")", R"("abc")", compatibility};
 }
 
-// Each row carries the defect it names plus every defect that is checked later, so only the
-// first in the fixed order may be reported.
+// Each row carries the defect it names plus defects that are checked later, so only the first
+// in the fixed order may be reported.
 TEST(UpdateManifest, TheFirstDefectInTheFixedOrderIsReported) {
-    struct Case {
+    const auto fails = [](std::string message) { return Failure{"runtime_error", message}; };
+    const std::string missing = "Manifest is missing required field: ";
+    const std::string a63(63, 'a');
+    const struct {
         ManifestMembers members;
         Failure expected;
-    };
-    const std::string missing = "Manifest is missing required field: ";
-    const Case cases[] = {
-        {with([](ManifestMembers& m) { m = {"", "", "", "", "", ""}; }),
-         {"runtime_error", missing + "package_format"}},
-        {with([](ManifestMembers& m) { m.package_format = "zuq"; }),
-         {"runtime_error", missing + "package_format"}},
-        {with([](ManifestMembers& m) { m.product = R"("Z\u0055Q")", m.firmware_version = ""; }),
-         {"runtime_error", "Unsupported JSON escape in field: product"}},
-        {with([](ManifestMembers& m) { m.package_format = "\"x\"", m.product = ""; }),
-         {"runtime_error", missing + "product"}},
-        {with([](ManifestMembers& m) { m.firmware_version = "", m.sfb_file = ""; }),
-         {"runtime_error", missing + "firmware_version"}},
-        {with([](ManifestMembers& m) { m.sfb_file = "", m.sfb_sha256 = ""; }),
-         {"runtime_error", missing + "sfb_file"}},
-        {with([](ManifestMembers& m) { m.sfb_sha256 = "", m.package_compatibility = ""; }),
-         {"runtime_error", missing + "sfb_sha256"}},
-        {with([](ManifestMembers& m) { m.package_compatibility = "3"; }),
-         {"runtime_error", missing + "package_compatibility"}},
-        {with([](ManifestMembers& m) { m.package_compatibility = R"("  ")"; }),
-         {"invalid_argument", "invalid stoul argument"}},
-        {with([](ManifestMembers& m) { m.package_compatibility = R"("4294967296")"; }),
+    } cases[] = {
+        {{"", "", "", "", "", ""}, fails(missing + "package_format")},
+        {{.package_format = "zuq"}, fails(missing + "package_format")},
+        {{.product = R"("Z\u0055Q")", .firmware_version = ""},
+         fails("Unsupported JSON escape in field: product")},
+        {{.package_format = R"("x")", .product = ""}, fails(missing + "product")},
+        {{.firmware_version = "", .sfb_file = ""}, fails(missing + "firmware_version")},
+        {{.sfb_file = "", .sfb_sha256 = ""}, fails(missing + "sfb_file")},
+        {{.sfb_sha256 = "", .package_compatibility = ""}, fails(missing + "sfb_sha256")},
+        {{.package_compatibility = "3"}, fails(missing + "package_compatibility")},
+        {{.package_compatibility = R"("  ")"}, {"invalid_argument", "invalid stoul argument"}},
+        {{.package_compatibility = R"("4294967296")"},
          {"out_of_range", "stoul argument out of range"}},
-        {with([](ManifestMembers& m) { m.package_compatibility = R"("256")", allLaterDefects(m); }),
-         {"runtime_error", "Invalid package_compatibility value: 256"}},
-        {with([](ManifestMembers& m) { allLaterDefects(m); }),
-         {"runtime_error", "Unsupported package_format: zuq"}},
-        {with([](ManifestMembers& m) { allLaterDefects(m), m.package_format = {}; }),
-         {"runtime_error", missing + "package_format"}},
-        {with([](ManifestMembers& m) {
-             allLaterDefects(m), m.package_format = ManifestMembers{}.package_format;
-         }),
-         {"runtime_error", "Unsupported product: ZUQ "}},
-        {with([](ManifestMembers& m) { m.sfb_file = R"("..\\fw.sfb")", m.sfb_sha256 = "\"\""; }),
-         {"runtime_error", "sfb_file must be a plain filename in the firmware folder."}},
-        {with([](ManifestMembers& m) { m.sfb_sha256 = "\"" + std::string(63, 'a') + "\""; }),
-         {"runtime_error", "sfb_sha256 must be 64 hex characters."}},
-        {with([](ManifestMembers& m) { m.sfb_sha256 = "\"" + std::string(65, 'a') + "\""; }),
-         {"runtime_error", "sfb_sha256 must be 64 hex characters."}},
-        {with([](ManifestMembers& m) {
-             m.sfb_sha256 = "\"" + std::string(63, 'a') + "g\"", m.firmware_version = "\"x\"";
-         }),
-         {"runtime_error", "sfb_sha256 must be 64 hex characters."}},
-        {with([](ManifestMembers& m) { m.firmware_version = R"(" 1.2.3")"; }),
-         {"runtime_error", "Invalid firmware_version version format:  1.2.3"}},
+        {laterDefects(R"("256")"), fails("Invalid package_compatibility value: 256")},
+        {laterDefects(R"("3")"), fails("Unsupported package_format: zuq")},
+        {{.product = R"("ZUQ ")", .firmware_version = "\"1.2\"", .sfb_file = R"("../fw.sfb")"},
+         fails("Unsupported product: ZUQ ")},
+        {{.firmware_version = "\"1.2\"", .sfb_file = R"("..\\fw")", .sfb_sha256 = R"("a")"},
+         fails("sfb_file must be a plain filename in the firmware folder.")},
+        {{.firmware_version = "\"1.2\"", .sfb_sha256 = '"' + a63 + '"'},
+         fails("sfb_sha256 must be 64 hex characters.")},
+        {{.sfb_sha256 = '"' + a63 + "aa\""}, fails("sfb_sha256 must be 64 hex characters.")},
+        {{.sfb_sha256 = '"' + a63 + "g\""}, fails("sfb_sha256 must be 64 hex characters.")},
+        {{.firmware_version = R"(" 1.2.3")"},
+         fails("Invalid firmware_version version format:  1.2.3")},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(parseFailure(manifestText(c.members)), c.expected) << manifestText(c.members);
     }
 }
