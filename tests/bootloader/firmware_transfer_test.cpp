@@ -2,7 +2,7 @@
 #include <stdexcept>
 
 #include "bootloader/firmware_transfer.h"
-#include "tests/bootloader/bootloader_fixture.h"
+#include "tests/support/scripted_connection_fixture.h"
 
 namespace velkora {
 namespace {
@@ -26,7 +26,7 @@ std::vector<std::uint8_t> endPayload(std::uint32_t bytes) {
     return payload;
 }
 
-class FirmwareTransfer : public testing::BootloaderFixture {
+class FirmwareTransfer : public testing::ScriptedConnectionFixture {
   protected:
     // Scripts a bootloader that accepts everything of an image in `chunks` chunks.
     void scriptAcceptingBootloader(std::size_t chunks, std::uint32_t size) {

@@ -2,7 +2,7 @@
 
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/firmware_transfer.h"
-#include "tests/bootloader/bootloader_fixture.h"
+#include "tests/support/scripted_connection_fixture.h"
 
 namespace velkora {
 namespace {
@@ -38,7 +38,7 @@ std::string summary(const char* state, const char* active) {
            " last_command=0x05 last_status=FLASH_ERROR expected=1000 received=510";
 }
 
-class StartUpdateRecovery : public testing::BootloaderFixture,
+class StartUpdateRecovery : public testing::ScriptedConnectionFixture,
                             public ::testing::WithParamInterface<RecoveryCase> {};
 
 TEST_P(StartUpdateRecovery, FollowsTheStateTheBootloaderReports) {

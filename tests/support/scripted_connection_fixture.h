@@ -14,10 +14,10 @@
 
 namespace velkora::testing {
 
-// A bootloader connection over a scripted port, with a run log in a temporary folder.
-class BootloaderFixture : public ::testing::Test {
+// One open connection over a scripted port, with a run log in a temporary folder.
+class ScriptedConnectionFixture : public ::testing::Test {
   protected:
-    void SetUp() override { handle = openHidDevice(services, platform::fromUtf8("bootloader")); }
+    void SetUp() override { handle = openHidDevice(services, platform::fromUtf8("adapter")); }
 
     // Scripts the answer to the next request.
     void answer(std::uint8_t command, std::uint8_t sequence, std::uint8_t status = 0,
