@@ -22,7 +22,7 @@ inline bool isManagementInterface(const HidDeviceInfo& device) {
 // Owns one open HID interface and knows the clock its time-outs run on. close() may be called
 // any number of times; the destructor closes too.
 class HidHandle {
-public:
+  public:
     HidHandle() = default;
     HidHandle(std::unique_ptr<platform::HidConnection> connection, platform::Clock& clock)
         : connection_(std::move(connection)), clock_(&clock) {}
@@ -34,7 +34,7 @@ public:
     platform::HidConnection& connection() { return *connection_; }
     platform::Clock& clock() { return *clock_; }
 
-private:
+  private:
     std::unique_ptr<platform::HidConnection> connection_;
     platform::Clock* clock_ = nullptr;
 };

@@ -1,5 +1,7 @@
-#include <timeapi.h>
+// <windows.h> comes first: the other system headers rely on its types.
 #include <windows.h>
+
+#include <timeapi.h>
 
 #include <ctime>
 

@@ -1,5 +1,7 @@
-#include <setupapi.h>
+// <windows.h> comes first: the other system headers rely on its types.
 #include <windows.h>
+
+#include <setupapi.h>
 
 // mingw-w64's hidsdi.h declares the HID.DLL functions without C linkage.
 extern "C" {

@@ -1,5 +1,7 @@
-#include <bcrypt.h>
+// <windows.h> comes first: the other system headers rely on its types.
 #include <windows.h>
+
+#include <bcrypt.h>
 
 #include <cstdio>
 #include <limits>

@@ -1,0 +1,44 @@
+#include "bootloader/bootloader_commands.h"
+
+#include <array>
+#include <stdexcept>
+
+#include "app/text.h"
+
+namespace velkora {
+namespace {
+
+// Code 11 has never been given a name; nor has anything above 18.
+constexpr std::array<const char*, 19> kStatusNames{
+    "OK",         "BAD_MAGIC",    "UNKNOWN_CMD", "BAD_LENGTH",      "BAD_VERSION",
+    "BUSY",       "BAD_SIZE",     "NOT_ACTIVE",  "OFFSET_MISMATCH", "SIZE_OVERFLOW",
+    "INCOMPLETE", nullptr,        "DUPLICATE",   "QUEUE_FULL",      "SBSFU_ERROR",
+    "AUTH_ERROR", "CRYPTO_ERROR", "FLASH_ERROR", "COMPAT_MISMATCH"};
+
+}  // namespace
+
+std::string bootloaderStatusName(std::uint8_t status) {
+    if (status < kStatusNames.size() && kStatusNames[status] != nullptr) {
+        return kStatusNames[status];
+    }
+    return "STATUS_" + formatHexByte(status);
+}
+
+std::string applicationStatusName(std::uint8_t status) {
+    return status == 6 ? "FAILED" : bootloaderStatusName(status);
+}
+
+void requireOk(const std::string& label, const HidResponse& response) {
+    if (response.responseStatus() != bootloader_status::kOk) {
+        throw std::runtime_error(label +
+                                 " failed: " + bootloaderStatusName(response.responseStatus()));
+    }
+}
+
+HidResponse sendBootloaderCommand(HidHandle& handle, BootloaderCommand command,
+                                  std::uint8_t sequence, std::uint32_t timeoutMs,
+                                  std::span<const std::uint8_t> payload) {
+    return hidExchange(handle, static_cast<std::uint8_t>(command), sequence, payload, timeoutMs);
+}
+
+}  // namespace velkora

@@ -1,0 +1,240 @@
+#include "tests/support/child_process.h"
+
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+namespace velkora::testing {
+
+#ifdef _WIN32
+
+struct ChildProcess::Impl {
+    PROCESS_INFORMATION process{};
+    HANDLE input = nullptr;   // our end of the child's standard input
+    HANDLE output = nullptr;  // our end of the child's standard output
+};
+
+namespace {
+
+std::wstring quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+std::wstring widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::filesystem::path& program,
+                           const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& extraEnvironment)
+    : impl_(std::make_unique<Impl>()) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE childInput = nullptr;
+    HANDLE childOutput = nullptr;
+    if (!CreatePipe(&childInput, &impl_->input, &inheritable, 0) ||
+        !CreatePipe(&impl_->output, &childOutput, &inheritable, 0)) {
+        throw std::runtime_error("CreatePipe failed");
+    }
+    SetHandleInformation(impl_->input, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(impl_->output, HANDLE_FLAG_INHERIT, 0);
+    for (const std::string& entry : extraEnvironment) {
+        const auto equals = entry.find('=');
+        SetEnvironmentVariableW(widen(entry.substr(0, equals)).c_str(),
+                                widen(entry.substr(equals + 1)).c_str());
+    }
+    std::wstring commandLine = quoted(program.wstring());
+    for (const std::string& argument : arguments) {
+        commandLine += L" " + quoted(widen(argument));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childInput;
+    startup.hStdOutput = childOutput;
+    startup.hStdError = childOutput;
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &impl_->process);
+    CloseHandle(childInput);
+    CloseHandle(childOutput);
+    if (!started) {
+        throw std::runtime_error("CreateProcess failed");
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (impl_->process.hProcess != nullptr) {
+        TerminateProcess(impl_->process.hProcess, 1);
+        WaitForSingleObject(impl_->process.hProcess, INFINITE);
+        CloseHandle(impl_->process.hProcess);
+        CloseHandle(impl_->process.hThread);
+    }
+    closeInput();
+    if (impl_->output != nullptr) {
+        CloseHandle(impl_->output);
+    }
+}
+
+std::string ChildProcess::readLine() {
+    std::string line;
+    char c = 0;
+    DWORD read = 0;
+    while (ReadFile(impl_->output, &c, 1, &read, nullptr) && read == 1 && c != '\n') {
+        if (c != '\r') {
+            line += c;
+        }
+    }
+    return line;
+}
+
+std::string ChildProcess::readAll() {
+    std::string text;
+    char buffer[256];
+    DWORD read = 0;
+    while (ReadFile(impl_->output, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+    }
+    return text;
+}
+
+void ChildProcess::closeInput() {
+    if (impl_->input != nullptr) {
+        CloseHandle(impl_->input);
+        impl_->input = nullptr;
+    }
+}
+
+void ChildProcess::kill() {
+    TerminateProcess(impl_->process.hProcess, 9);
+}
+
+int ChildProcess::wait() {
+    WaitForSingleObject(impl_->process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(impl_->process.hProcess, &code);
+    return static_cast<int>(code);
+}
+
+std::filesystem::path programsFolder() {
+    wchar_t buffer[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+}
+
+#else
+
+struct ChildProcess::Impl {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+    bool reaped = false;
+    int status = 0;
+};
+
+ChildProcess::ChildProcess(const std::filesystem::path& program,
+                           const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& extraEnvironment)
+    : impl_(std::make_unique<Impl>()) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    impl_->pid = fork();
+    if (impl_->pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (impl_->pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        dup2(fromChild[1], STDERR_FILENO);
+        close(toChild[0]);
+        close(toChild[1]);
+        close(fromChild[0]);
+        close(fromChild[1]);
+        for (const std::string& entry : extraEnvironment) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
+        std::vector<char*> argv;
+        std::string programText = program.string();
+        argv.push_back(programText.data());
+        std::vector<std::string> copies = arguments;
+        for (std::string& argument : copies) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        execv(programText.c_str(), argv.data());
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    impl_->input = toChild[1];
+    impl_->output = fromChild[0];
+}
+
+ChildProcess::~ChildProcess() {
+    if (!impl_->reaped) {
+        ::kill(impl_->pid, SIGKILL);
+        wait();
+    }
+    closeInput();
+    close(impl_->output);
+}
+
+std::string ChildProcess::readLine() {
+    std::string line;
+    char c = 0;
+    while (read(impl_->output, &c, 1) == 1 && c != '\n') {
+        line += c;
+    }
+    return line;
+}
+
+std::string ChildProcess::readAll() {
+    std::string text;
+    char buffer[256];
+    ssize_t count = 0;
+    while ((count = read(impl_->output, buffer, sizeof(buffer))) > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return text;
+}
+
+void ChildProcess::closeInput() {
+    if (impl_->input >= 0) {
+        close(impl_->input);
+        impl_->input = -1;
+    }
+}
+
+void ChildProcess::kill() {
+    ::kill(impl_->pid, SIGKILL);
+}
+
+int ChildProcess::wait() {
+    if (!impl_->reaped) {
+        waitpid(impl_->pid, &impl_->status, 0);
+        impl_->reaped = true;
+    }
+    if (WIFEXITED(impl_->status)) {
+        return WEXITSTATUS(impl_->status);
+    }
+    return 128 + WTERMSIG(impl_->status);
+}
+
+std::filesystem::path programsFolder() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+#endif
+
+}  // namespace velkora::testing

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velkora::testing {
+
+// A program started by a test, with its standard input and output connected to pipes.
+class ChildProcess {
+  public:
+    // Starts the program with the arguments; `extraEnvironment` holds "NAME=value" entries
+    // added to the test's own environment.
+    ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& extraEnvironment = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Reads the child's output up to the next line break (without it); empty at the end.
+    std::string readLine();
+
+    // Closes the child's standard input.
+    void closeInput();
+
+    // Ends the child at once, as SIGKILL or TerminateProcess do: no clean-up runs in it.
+    void kill();
+
+    // Waits for the child to end; returns its exit code.
+    int wait();
+
+    // Everything the child writes until it ends.
+    std::string readAll();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The folder that holds the running test program (and, beside it, every other program).
+std::filesystem::path programsFolder();
+
+}  // namespace velkora::testing
