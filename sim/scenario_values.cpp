@@ -232,6 +232,16 @@ std::uint8_t parseCommand(std::string_view text) {
     return parseNamed(text, kCommands, "a command");
 }
 
+std::string commandName(std::uint8_t code) {
+    for (const auto& [name, value] : kCommands) {
+        if (value == code) {
+            return std::string(name);
+        }
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("0x") + kHex[code >> 4] + kHex[code & 0x0F];
+}
+
 std::uint8_t parseStatus(std::string_view text) {
     return parseNamed(text, kStatuses, "a status");
 }

@@ -27,7 +27,9 @@ std::vector<std::uint8_t> parseHexBytes(std::string_view text, std::size_t count
 // written (backslashes included) when it does not start with a double quote.
 std::string parseText(std::string_view text);
 
-std::uint8_t parseCommand(std::string_view text);        // START_UPDATE or 0x03
+std::uint8_t parseCommand(std::string_view text);
+std::string commandName(
+    std::uint8_t code);  // "START_UPDATE", or "0x42"        // START_UPDATE or 0x03
 std::uint8_t parseStatus(std::string_view text);         // BUSY, FAILED or a number
 std::uint8_t parseTransferState(std::string_view text);  // IDLE ... ERROR or a number
 

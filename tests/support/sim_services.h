@@ -40,6 +40,7 @@ class SimServices {
     const std::string& printed() const { return screen_.printed(); }
     const std::string& screen() const { return screen_.screen(); }
     std::uint64_t virtualMs() { return sim_.timeline().now() / sim::kMicrosPerMs; }
+    std::size_t linesRead() const { return input_.linesRead(); }
 
     FakeHost host;
 
