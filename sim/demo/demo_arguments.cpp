@@ -10,10 +10,11 @@ DemoArguments splitDemoArguments(const std::vector<platform::NativeString>& argu
             result.forwarded.push_back(arguments[i]);
             continue;
         }
-        if (result.scenario) {
-            result.error = "--scenario may be given only once.";
-        } else if (i + 1 == arguments.size()) {
+        if (i + 1 == arguments.size()) {
             result.error = "--scenario needs the name of a scenario file.";
+        } else if (result.scenario) {
+            result.error = "--scenario may be given only once.";
+            ++i;  // its file name is not an argument for the updater either
         } else {
             result.scenario = std::filesystem::path(arguments[++i]);
         }
