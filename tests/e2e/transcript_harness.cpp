@@ -193,13 +193,15 @@ std::string renderTranscript(const TranscriptScript& script, const TranscriptRes
         }
     }
     out << "\n== Files written ==\n";
+    // A run log's lines are shown above; its size depends on the platform's line ends.
     for (const auto& [name, content] : result.files) {
-        out << name << " (" << content.size() << " bytes)\n";
-        if (!result.logs.contains(name)) {
-            out << visible(content);
-            if (!content.empty() && content.back() != '\n') {
-                out << "\n";
-            }
+        if (result.logs.contains(name)) {
+            out << name << " (the run log above)\n";
+            continue;
+        }
+        out << name << " (" << content.size() << " bytes)\n" << visible(content);
+        if (!content.empty() && content.back() != '\n') {
+            out << "\n";
         }
     }
     out << "\n== Requests the adapter received ==\n" << renderRequests(result.requests);
