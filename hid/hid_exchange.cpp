@@ -1,5 +1,6 @@
 #include "hid/hid_exchange.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +40,11 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
     if (payload.size() > kMaxPayload) {
         throw std::runtime_error("Internal error: HID payload exceeds protocol limit.");
     }
+    // A closed handle fails the way the system fails a write on one, instead of reaching
+    // through a null connection.
+    if (!handle.valid()) {
+        throw std::runtime_error("HID write failed.");
+    }
     writeRequest(handle, buildRequestFrame(command, sequence, payload), timeoutMs);
 
     // Elapsed time is the unsigned 32-bit difference from the start, which stays right when
@@ -60,10 +66,14 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
 
 std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
                             std::uint32_t timeoutMs) {
+    if (!handle.valid()) {
+        throw std::runtime_error("HID read failed (the handle is closed).");
+    }
     const platform::HidIoResult result = handle.connection().read(buffer, timeoutMs);
     switch (result.status) {
         case Status::Completed:
-            return result.bytes;
+            // Callers index the buffer by this count; no platform may claim more than fits.
+            return std::min(result.bytes, static_cast<std::uint32_t>(buffer.size()));
         case Status::TimedOut:
             throw std::runtime_error("Timed out reading HID response.");
         case Status::EventFailed:

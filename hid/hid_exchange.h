@@ -53,7 +53,8 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
 
 // Reads one report into the buffer within the time-out and returns the number of bytes read.
 // Fails with "Timed out reading HID response.", "CreateEvent failed for HID read.",
-// "WaitForSingleObject failed for HID read (<error>).", or "HID read failed (<error>).".
+// "WaitForSingleObject failed for HID read (<error>).", or "HID read failed (<error>).", the
+// last also for a handle that has been closed.
 std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
                             std::uint32_t timeoutMs);
 

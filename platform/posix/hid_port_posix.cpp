@@ -14,10 +14,6 @@ namespace {
 constexpr unsigned short kVendorId = 0x0483;
 constexpr unsigned short kProductId = 0xA5B9;
 
-std::string errnoDetail(int error) {
-    return "errno " + std::to_string(error);
-}
-
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -53,6 +49,17 @@ std::string usbStringToUtf8(const wchar_t* text) {
     return result;
 }
 
+// The system's error number, in the place where Windows names its error code. hidapi
+// sometimes fails without one (a device that went away during a read, for instance); its own
+// description then stands in, so that the message still says what happened.
+std::string failureDetail(int error, hid_device* device) {
+    if (error != 0) {
+        return "errno " + std::to_string(error);
+    }
+    const std::string description = usbStringToUtf8(hid_error(device));
+    return description.empty() ? "errno 0" : description;
+}
+
 class HidapiConnection final : public HidConnection {
   public:
     explicit HidapiConnection(hid_device* device) : device_(device) {}
@@ -60,13 +67,19 @@ class HidapiConnection final : public HidConnection {
     HidapiConnection(const HidapiConnection&) = delete;
     HidapiConnection& operator=(const HidapiConnection&) = delete;
 
-    // hidraw accepts a report at once or fails; it has no pending state that could outlast a
-    // time-out, so the time-out is not needed here.
+    // A hidraw write blocks until the kernel has handed the report to the device, and the
+    // kernel bounds that itself (five seconds for USB). Nothing stays pending that a time-out
+    // of ours would have to cancel, so the time-out is not used; the kernel's own time-out is
+    // reported as the write timing out.
     HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t) override {
         errno = 0;
         const int written = hid_write(device_, report.data(), report.size());
         if (written < 0) {
-            return {HidIoResult::Status::Failed, 0, errnoDetail(errno)};
+            const int error = errno;
+            if (error == ETIMEDOUT) {
+                return {HidIoResult::Status::TimedOut, 0, {}};
+            }
+            return {HidIoResult::Status::Failed, 0, failureDetail(error, device_)};
         }
         return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(written), {}};
     }
@@ -76,7 +89,7 @@ class HidapiConnection final : public HidConnection {
         errno = 0;
         const int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
         if (count < 0) {
-            return {HidIoResult::Status::Failed, 0, errnoDetail(errno)};
+            return {HidIoResult::Status::Failed, 0, failureDetail(errno, device_)};
         }
         if (count == 0) {
             return {HidIoResult::Status::TimedOut, 0, {}};
@@ -117,8 +130,10 @@ class HidapiPort final : public HidPort {
         errno = 0;
         hid_device* device = hid_open_path(path.c_str());
         if (device == nullptr) {
+            // The most common failure is a missing udev rule; strerror's "Permission denied"
+            // says so more plainly than the number alone.
             const int error = errno;
-            std::string detail = errnoDetail(error);
+            std::string detail = failureDetail(error, nullptr);
             if (error != 0) {
                 detail += std::string(" (") + std::strerror(error) + ")";
             }

@@ -1,4 +1,4 @@
-// <windows.h> comes first: the other system headers rely on its types.
+// <windows.h> has to come first: the SetupAPI and HID headers rely on its types.
 #include <windows.h>
 
 #include <setupapi.h>
@@ -8,48 +8,24 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include <algorithm>
+#include <cstddef>
 #include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/hid_discovery.h"
 #include "platform/hid_port.h"
 #include "platform/win32/overlapped_connection.h"
 
 namespace velkora::platform {
 namespace {
 
-constexpr const char* kDeviceIdPattern = "vid_0483&pid_a5b9";
-
-// Releases the device information set however the enumeration ends.
-class DeviceInfoSet {
-  public:
-    explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
-    ~DeviceInfoSet() {
-        if (set_ != INVALID_HANDLE_VALUE) {
-            SetupDiDestroyDeviceInfoList(set_);
-        }
-    }
-    DeviceInfoSet(const DeviceInfoSet&) = delete;
-    DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
-    HDEVINFO get() const { return set_; }
-
-  private:
-    HDEVINFO set_;
-};
-
-bool matchesAdapterIds(const std::wstring& path) {
-    std::string lowered = toUtf8(path);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lowered.find(kDeviceIdPattern) != std::string::npos;
-}
-
 using HidStringReader = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
 
-// Reads one USB string into a cleared 256-byte buffer; a failed read leaves the text empty.
+// Reads one USB string into a cleared buffer of 256 bytes, room for the longest USB string
+// descriptor. The driver need not terminate a string that fills the buffer, so the text ends
+// at the first NUL or after 128 characters. A failed read leaves the text empty.
 std::string readUsbString(HANDLE device, HidStringReader reader) {
     wchar_t buffer[128] = {};
     if (!reader(device, buffer, sizeof(buffer))) {
@@ -58,52 +34,93 @@ std::string readUsbString(HANDLE device, HidStringReader reader) {
     return toUtf8(std::wstring(buffer, wcsnlen(buffer, 128)));
 }
 
-// Reads the three strings through an open without access rights, which HID devices allow
-// even while another program has them open. A device that refuses it is still listed.
-void readUsbStrings(HidDeviceInfo& record) {
-    HANDLE device = CreateFileW(record.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) {
-        return;
+// The present HID interfaces as SetupAPI lists them. The device information set is released
+// however the walk ends.
+class SetupApiListing final : public HidInterfaceListing {
+  public:
+    SetupApiListing() {
+        HidD_GetHidGuid(&hidClass_);
+        set_ = SetupDiGetClassDevsW(&hidClass_, nullptr, nullptr,
+                                    DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (set_ == INVALID_HANDLE_VALUE) {
+            throw std::runtime_error("SetupDiGetClassDevs failed.");
+        }
     }
-    record.manufacturer = readUsbString(device, HidD_GetManufacturerString);
-    record.product = readUsbString(device, HidD_GetProductString);
-    record.serial = readUsbString(device, HidD_GetSerialNumberString);
-    CloseHandle(device);
-}
+    ~SetupApiListing() override { SetupDiDestroyDeviceInfoList(set_); }
+    SetupApiListing(const SetupApiListing&) = delete;
+    SetupApiListing& operator=(const SetupApiListing&) = delete;
+
+    Entry entryAt(std::uint32_t index) override {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof(interfaceData);
+        if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &hidClass_, index, &interfaceData)) {
+            return {GetLastError() == ERROR_NO_MORE_ITEMS ? Entry::Kind::EndOfList
+                                                          : Entry::Kind::Unreadable,
+                    {}};
+        }
+        Entry entry{Entry::Kind::Unreadable, {}};
+        if (interfacePath(interfaceData, entry.path)) {
+            entry.kind = Entry::Kind::Interface;
+        }
+        return entry;
+    }
+
+    // An open without access rights is enough for the string requests and succeeds even
+    // while another program holds the interface.
+    std::optional<UsbStrings> usbStrings(const NativeString& path) override {
+        HANDLE device = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (device == INVALID_HANDLE_VALUE) {
+            return std::nullopt;
+        }
+        UsbStrings strings;
+        strings.manufacturer = readUsbString(device, HidD_GetManufacturerString);
+        strings.product = readUsbString(device, HidD_GetProductString);
+        strings.serial = readUsbString(device, HidD_GetSerialNumberString);
+        CloseHandle(device);
+        return strings;
+    }
+
+  private:
+    // The detail record has a variable length: the first call asks for its size, the second
+    // fills a zeroed buffer of that size. Its size field takes the fixed part of the record
+    // only (8 bytes on 64-bit Windows), not the buffer's length.
+    bool interfacePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) {
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailW(set_, &interfaceData, nullptr, 0, &required, nullptr);
+        // 0 means there is no detail to read. A size too small for the record's fixed part
+        // would make the second call write past the buffer; no interface reports one, but the
+        // size comes from outside.
+        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+            return false;
+        }
+        std::vector<std::uint8_t> buffer(required, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!SetupDiGetDeviceInterfaceDetailW(set_, &interfaceData, detail, required, nullptr,
+                                              nullptr)) {
+            return false;
+        }
+        const std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+        const std::size_t maxChars = (required - pathOffset) / sizeof(wchar_t);
+        path.assign(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars));
+        return true;
+    }
+
+    GUID hidClass_{};
+    HDEVINFO set_ = INVALID_HANDLE_VALUE;
+};
 
 class WindowsHidPort final : public HidPort {
   public:
     std::vector<HidDeviceInfo> enumerate() override {
-        GUID hidClass{};
-        HidD_GetHidGuid(&hidClass);
-        DeviceInfoSet set(SetupDiGetClassDevsW(&hidClass, nullptr, nullptr,
-                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-        if (set.get() == INVALID_HANDLE_VALUE) {
-            throw std::runtime_error("SetupDiGetClassDevs failed.");
-        }
-        std::vector<HidDeviceInfo> result;
-        for (DWORD index = 0;; ++index) {
-            SP_DEVICE_INTERFACE_DATA interfaceData{};
-            interfaceData.cbSize = sizeof(interfaceData);
-            if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hidClass, index,
-                                             &interfaceData)) {
-                if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-                    return result;
-                }
-                continue;
-            }
-            std::wstring path;
-            if (!interfacePath(set.get(), interfaceData, path) || !matchesAdapterIds(path)) {
-                continue;
-            }
-            HidDeviceInfo record;
-            record.path = path;
-            readUsbStrings(record);
-            result.push_back(std::move(record));
-        }
+        SetupApiListing listing;
+        return discoverAdapterInterfaces(listing);
     }
 
+    // Shared for reading and writing, so that the string reads of a concurrent enumeration
+    // and other tools do not lock the adapter out; overlapped, so that every read and write
+    // can be bounded by a time-out.
     HidOpenResult open(const NativeString& path) override {
         HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -112,28 +129,6 @@ class WindowsHidPort final : public HidPort {
             return {nullptr, "Windows error " + std::to_string(GetLastError())};
         }
         return {win32::makeOverlappedConnection(handle), {}};
-    }
-
-  private:
-    // The detail record has a variable length: ask for its size, then for the record.
-    static bool interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData,
-                              std::wstring& path) {
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
-        if (required == 0) {
-            return false;
-        }
-        std::vector<std::uint8_t> buffer(required, 0);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, required, nullptr,
-                                              nullptr)) {
-            return false;
-        }
-        const std::size_t maxChars =
-            (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-        path.assign(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars));
-        return true;
     }
 };
 

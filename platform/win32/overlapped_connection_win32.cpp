@@ -5,6 +5,8 @@
 namespace velkora::platform::win32 {
 namespace {
 
+using Status = HidIoResult::Status;
+
 std::string windowsError(DWORD code) {
     return "Windows error " + std::to_string(code);
 }
@@ -37,69 +39,75 @@ class OverlappedConnection final : public HidConnection {
     HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t timeoutMs) override {
         OperationEvent event;
         if (!event.valid()) {
-            return {HidIoResult::Status::EventFailed, 0, {}};
+            return {Status::EventFailed, 0, {}};
         }
         OVERLAPPED overlapped{};
         overlapped.hEvent = event.get();
-        DWORD transferred = 0;
         if (!WriteFile(handle_, report.data(), static_cast<DWORD>(report.size()), nullptr,
                        &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                return {HidIoResult::Status::Failed, 0, windowsError(error)};
+                return {Status::Failed, 0, windowsError(error)};
             }
             // Any end of the wait other than the event, a failed wait included, counts as
             // the write not finishing in time.
             if (WaitForSingleObject(event.get(), timeoutMs) != WAIT_OBJECT_0) {
-                cancelAndSettle(overlapped);
-                return {HidIoResult::Status::TimedOut, 0, {}};
+                return cancelAndSettle(overlapped, {Status::TimedOut, 0, {}});
             }
         }
-        if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
-            return {HidIoResult::Status::Failed, 0, windowsError(GetLastError())};
-        }
-        return {HidIoResult::Status::Completed, transferred, {}};
+        return collect(overlapped);
     }
 
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         OperationEvent event;
         if (!event.valid()) {
-            return {HidIoResult::Status::EventFailed, 0, {}};
+            return {Status::EventFailed, 0, {}};
         }
         OVERLAPPED overlapped{};
         overlapped.hEvent = event.get();
-        DWORD transferred = 0;
         if (!ReadFile(handle_, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
                       &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                return {HidIoResult::Status::Failed, 0, windowsError(error)};
+                return {Status::Failed, 0, windowsError(error)};
             }
             const DWORD wait = WaitForSingleObject(event.get(), timeoutMs);
             if (wait == WAIT_FAILED) {
                 const DWORD waitError = GetLastError();
-                cancelAndSettle(overlapped);
-                return {HidIoResult::Status::WaitFailed, 0, windowsError(waitError)};
+                return cancelAndSettle(overlapped,
+                                       {Status::WaitFailed, 0, windowsError(waitError)});
             }
             if (wait != WAIT_OBJECT_0) {
-                cancelAndSettle(overlapped);
-                return {HidIoResult::Status::TimedOut, 0, {}};
+                return cancelAndSettle(overlapped, {Status::TimedOut, 0, {}});
             }
         }
-        if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
-            return {HidIoResult::Status::Failed, 0, windowsError(GetLastError())};
-        }
-        return {HidIoResult::Status::Completed, transferred, {}};
+        return collect(overlapped);
     }
 
   private:
-    // The system may still write into the buffer and the OVERLAPPED record until a cancelled
-    // operation has really finished; both live on the caller's stack, so wait for it before
-    // they go away. The result (usually ERROR_OPERATION_ABORTED) is of no further interest.
-    void cancelAndSettle(OVERLAPPED& overlapped) {
+    // The operation has finished (at once or by signalling its event): its result is there
+    // without waiting.
+    HidIoResult collect(OVERLAPPED& overlapped) {
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
+            return {Status::Failed, 0, windowsError(GetLastError())};
+        }
+        return {Status::Completed, transferred, {}};
+    }
+
+    // The system may write into the buffer and the OVERLAPPED record until a cancelled
+    // operation has really finished, and both live on the caller's stack: wait for it before
+    // they go away. An operation can finish between the end of the wait and the cancel; its
+    // data has then moved all the same, so it is reported as done rather than as `abandoned`.
+    // Otherwise a report read in that instant would be lost, and a report the device did
+    // receive would be reported as not sent.
+    HidIoResult cancelAndSettle(OVERLAPPED& overlapped, HidIoResult abandoned) {
         CancelIo(handle_);
-        DWORD ignored = 0;
-        GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+        DWORD transferred = 0;
+        if (GetOverlappedResult(handle_, &overlapped, &transferred, TRUE)) {
+            return {Status::Completed, transferred, {}};
+        }
+        return abandoned;
     }
 
     HANDLE handle_;

@@ -1,4 +1,4 @@
-// <windows.h> comes first: the other system headers rely on its types.
+// <windows.h> has to come first: the other system headers rely on its types.
 #include <windows.h>
 
 #include <bcrypt.h>

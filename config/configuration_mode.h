@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string_view>
+
+#include "app/run_log.h"
+#include "config/config_protocol.h"
+#include "hid/hid_device.h"
+#include "platform/services.h"
+
+namespace velkora {
+
+// Menu choice "Configuration": hands the adapter over to its application, checks that it
+// speaks the expected configuration format, and offers the staged editor. Every change goes
+// to the adapter at once and is read back before it is shown; nothing is stored until the
+// user stores. Returns when the store was accepted or the user left without storing.
+void runConfigurationMode(platform::Services& services, HidHandle& bootloaderHandle,
+                          std::uint8_t& bootloaderSequence, const HidDeviceInfo& bootloaderDevice,
+                          RunLog& log);
+
+// Prints the staged configuration; " *" marks every item whose staged value differs from the
+// stored one.
+void showStagedConfiguration(std::ostream& out, const ConfigSnapshot& stored,
+                             const ConfigSnapshot& staged);
+
+// A reply of decimal digits only (leading zeros allowed) with a value up to 255.
+std::optional<std::uint8_t> parseSmallNumber(std::string_view reply);
+
+}  // namespace velkora
