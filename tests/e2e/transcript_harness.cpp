@@ -43,12 +43,30 @@ std::string withoutTimestamp(std::string line) {
     return "<no time stamp> " + line;
 }
 
-std::vector<std::string> logLines(const std::string& text) {
+// Paths under the test's temporary program folder read "<program folder>/..." with "/"
+// separators, and date and time in file names read YYYYMMDD_HHMMSS, so that a transcript is
+// the same on every machine and platform.
+std::string withStablePaths(std::string text, const std::string& folder) {
+    static const std::regex stamp("[0-9]{8}_[0-9]{6}");
+    for (std::size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at)) {
+        std::size_t end = at + folder.size();
+        while (end < text.size() && text[end] != ' ' && text[end] != '\n') {
+            if (text[end] == '\\') {
+                text[end] = '/';
+            }
+            ++end;
+        }
+        text.replace(at, folder.size(), "<program folder>");
+    }
+    return std::regex_replace(text, stamp, "YYYYMMDD_HHMMSS");
+}
+
+std::vector<std::string> logLines(const std::string& text, const std::string& folder) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        lines.push_back(withoutTimestamp(line));
+        lines.push_back(withStablePaths(withoutTimestamp(line), folder));
     }
     return lines;
 }
@@ -126,7 +144,7 @@ TranscriptResult runTranscript(const TranscriptScript& script, const SessionBody
                         script.user);
         result.exitCode = body(sim.services(), script.arguments);
         result.printed = sim.printed();
-        result.screen = sim.screen();
+        result.screen = withStablePaths(sim.screen(), platform::toUtf8(folder.path().native()));
         result.requests = sim.adapter().requests();
         result.virtualMs = sim.virtualMs();
         result.openConnections = sim.bus().openConnections();
@@ -140,7 +158,7 @@ TranscriptResult runTranscript(const TranscriptScript& script, const SessionBody
         const std::string shown = normalisedName(name);
         result.files[shown] = content;
         if (name.starts_with("logs/update_") && name.ends_with(".log")) {
-            result.logs[shown] = logLines(content);
+            result.logs[shown] = logLines(content, platform::toUtf8(folder.path().native()));
         }
     }
     return result;
