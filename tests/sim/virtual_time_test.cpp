@@ -109,3 +109,26 @@ TEST(VirtualTime, RunawayWaitEndsAtTheLimit) {
 
 }  // namespace
 }  // namespace velkora::sim::testing
+
+namespace velkora::sim::testing {
+namespace {
+
+// The demo's mode: the same model on the steady clock, where waits really sleep. Only lower
+// bounds are checked, which hold however busy the machine is.
+TEST(RealTime, SameModelWithRealWaits) {
+    AdapterSpec spec = defaultAdapterSpec();
+    spec.timing.plugInMs = 50;
+    spec.timing.usbFrames = true;
+    SimRig rig(spec, SimOptions{Timeline::Mode::RealTime, 0, 0});
+    EXPECT_TRUE(rig.env.bus().enumerate().empty());
+    rig.sleepMs(60);
+    EXPECT_GE(rig.env.timeline().now(), fromMs(60));
+    HidHandle handle = rig.openPresent();
+    ASSERT_TRUE(handle.valid());
+    const Micros before = rig.env.timeline().now();
+    EXPECT_EQ(rig.send(handle, command::kGetStatus).responseStatus(), status::kOk);
+    EXPECT_GE(rig.env.timeline().now() - before, fromMs(1)) << "at least one frame each way";
+}
+
+}  // namespace
+}  // namespace velkora::sim::testing
