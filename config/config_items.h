@@ -31,6 +31,8 @@ inline constexpr std::array<ConfigItemInfo, kConfigItemCount> kConfigItems{{
 }};
 
 // The row of an item ID from 1 to 9.
-inline const ConfigItemInfo& configItem(std::uint8_t id) { return kConfigItems[id - 1u]; }
+inline const ConfigItemInfo& configItem(std::uint8_t id) {
+    return kConfigItems[id - 1u];
+}
 
 }  // namespace velkora

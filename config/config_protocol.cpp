@@ -34,9 +34,9 @@ void sendPlainCommand(HidHandle& handle, std::uint8_t& sequence, std::uint8_t co
 }  // namespace
 
 std::string configStatusName(std::uint8_t status) {
-    static constexpr std::array<const char*, 9> kNames{
-        "OK", "BAD_MAGIC", "UNKNOWN_CMD", "BAD_LENGTH", "BAD_VERSION",
-        "BUSY", "FAILED", "BAD_ITEM", "BAD_VALUE"};
+    static constexpr std::array<const char*, 9> kNames{"OK",         "BAD_MAGIC",   "UNKNOWN_CMD",
+                                                       "BAD_LENGTH", "BAD_VERSION", "BUSY",
+                                                       "FAILED",     "BAD_ITEM",    "BAD_VALUE"};
     if (status < kNames.size()) {
         return kNames[status];
     }
@@ -119,8 +119,7 @@ ConfigSnapshot readConfigSnapshot(HidHandle& handle, std::uint8_t& sequence) {
 void setConfigItem(HidHandle& handle, std::uint8_t& sequence, std::uint8_t itemId,
                    std::uint8_t valueIndex) {
     const std::array<std::uint8_t, 2> payload{itemId, valueIndex};
-    sendPlainCommand(handle, sequence, config_command::kSetConfigItem, payload,
-                     "SET_CONFIG_ITEM");
+    sendPlainCommand(handle, sequence, config_command::kSetConfigItem, payload, "SET_CONFIG_ITEM");
 }
 
 void resetConfig(HidHandle& handle, std::uint8_t& sequence) {

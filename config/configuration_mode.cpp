@@ -28,10 +28,12 @@ bool isTransportFailure(std::string_view message) {
 
 // One session of the editor on an open management interface.
 class ConfigurationSession {
-public:
+  public:
     ConfigurationSession(platform::Services& services, ManagementConnection& management,
                          RunLog& log)
-        : services_(services), console_{services.in, services.out}, management_(management),
+        : services_(services),
+          console_{services.in, services.out},
+          management_(management),
           log_(log) {}
 
     void run() {
@@ -42,7 +44,7 @@ public:
         }
     }
 
-private:
+  private:
     void edit() {
         readApplicationIdentity(management_.handle);
         stored_ = readConfigSnapshot(management_.handle, sequence_);
@@ -158,7 +160,8 @@ private:
             throw std::runtime_error("STORE_CONFIG failed: " + configStatusName(status));
         }
         management_.handle.close();
-        log_.writeLine("STORE_CONFIG returned OK; application HID handle closed before device reset");
+        log_.writeLine(
+            "STORE_CONFIG returned OK; application HID handle closed before device reset");
         services_.out << "Store accepted. Device is restarting.\n";
         return true;
     }

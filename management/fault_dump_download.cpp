@@ -20,8 +20,13 @@ using std::to_string;
 struct Download {
     Download(platform::Services& services_, HidHandle& handle_, const HidDeviceInfo& expected_,
              RunLog& log_, std::uint8_t sequence_)
-        : services(services_), handle(handle_), expected(expected_), log(log_),
-          sequence(sequence_), start(now()), deadline(start + fault_dump_limit::kOverallMs),
+        : services(services_),
+          handle(handle_),
+          expected(expected_),
+          log(log_),
+          sequence(sequence_),
+          start(now()),
+          deadline(start + fault_dump_limit::kOverallMs),
           lastReport(start) {}
 
     platform::Services& services;
@@ -78,13 +83,11 @@ struct Download {
         const std::uint64_t t = now();
         const std::uint64_t gap = t - lastReport;
         try {
-            checkManagementResponse(report, management_command::kFaultDump, sequence,
-                                    "FAULT_DUMP");
+            checkManagementResponse(report, management_command::kFaultDump, sequence, "FAULT_DUMP");
         } catch (const std::exception& error) {
-            log.writeLine("FAULT_DUMP invalid report=" + to_string(reports) +
-                          " hid_bytes=" + to_string(report.length) +
-                          " elapsed_ms=" + to_string(t - start) + " gap_ms=" + to_string(gap) +
-                          " error=" + error.what());
+            log.writeLine("FAULT_DUMP invalid report=" + to_string(reports) + " hid_bytes=" +
+                          to_string(report.length) + " elapsed_ms=" + to_string(t - start) +
+                          " gap_ms=" + to_string(gap) + " error=" + error.what());
             throw;
         }
         const std::size_t payload = report.payloadLength();
@@ -108,19 +111,18 @@ struct Download {
         }
         // The marker cannot lie wholly in what was searched before; a marker split across
         // reports is found when its last byte arrives.
-        const std::size_t from = before >= kFaultDumpEndMarker.size() ? before - kFaultDumpEndMarker.size() + 1 : 0;
+        const std::size_t from =
+            before >= kFaultDumpEndMarker.size() ? before - kFaultDumpEndMarker.size() + 1 : 0;
         const bool found = dump.size() >= kFaultDumpEndMarker.size() &&
                            dump.find(kFaultDumpEndMarker, from) != std::string::npos;
-        log.writeLine("FAULT_DUMP report=" + to_string(reports) +
-                      " payload_bytes=" + to_string(payload) +
-                      " total_bytes=" + to_string(dump.size()) +
-                      " elapsed_ms=" + to_string(t - start) + " gap_ms=" + to_string(gap) +
-                      " end_marker=" + (found ? "yes" : "no"));
+        log.writeLine(
+            "FAULT_DUMP report=" + to_string(reports) + " payload_bytes=" + to_string(payload) +
+            " total_bytes=" + to_string(dump.size()) + " elapsed_ms=" + to_string(t - start) +
+            " gap_ms=" + to_string(gap) + " end_marker=" + (found ? "yes" : "no"));
         lastReport = t;
         if (found) {
-            log.writeLine("FAULT_DUMP complete reports=" + to_string(reports) +
-                          " bytes=" + to_string(dump.size()) +
-                          " elapsed_ms=" + to_string(t - start));
+            log.writeLine("FAULT_DUMP complete reports=" + to_string(reports) + " bytes=" +
+                          to_string(dump.size()) + " elapsed_ms=" + to_string(t - start));
         }
         return found;
     }
@@ -139,8 +141,8 @@ std::string downloadFaultDump(platform::Services& services, HidHandle& handle,
         checkManagementResponse(initial, management_command::kFaultDump, requestSequence,
                                 "FAULT_DUMP");
     } catch (const std::exception& error) {
-        log.writeLine("FAULT_DUMP initial response failed sequence=" +
-                      to_string(requestSequence) + " error=" + error.what());
+        log.writeLine("FAULT_DUMP initial response failed sequence=" + to_string(requestSequence) +
+                      " error=" + error.what());
         logManagementInterfacePresence(services, expected, log);
         throw;
     }

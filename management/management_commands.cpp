@@ -32,8 +32,8 @@ void checkManagementResponse(const HidResponse& response, std::uint8_t command,
         throw std::runtime_error(name + " returned an invalid application HID report.");
     }
     if (response.responseStatus() != 0) {
-        throw std::runtime_error(name + " failed: " +
-                                 applicationStatusName(response.responseStatus()));
+        throw std::runtime_error(name +
+                                 " failed: " + applicationStatusName(response.responseStatus()));
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "platform/sha256.h"
+#include "platform/win32/bcrypt_digest.h"
 
 namespace velkora::platform {
+namespace win32 {
 namespace {
 
 std::string ntStatusMessage(const char* step, NTSTATUS status) {
@@ -45,12 +48,14 @@ void check(NTSTATUS status, const char* step) {
 
 }  // namespace
 
-Sha256Digest computeSha256(std::span<const std::uint8_t> bytes) {
+std::vector<std::uint8_t> bcryptDigest(const wchar_t* algorithmName,
+                                       std::span<const std::uint8_t> bytes) {
+    // BCryptHashData takes a 32-bit length; the package loader never hands over more.
     if (bytes.size() > std::numeric_limits<ULONG>::max()) {
         throw std::runtime_error("BCryptHashData failed: the data is too large.");
     }
     HashHandles handles;
-    check(BCryptOpenAlgorithmProvider(&handles.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0),
+    check(BCryptOpenAlgorithmProvider(&handles.algorithm, algorithmName, nullptr, 0),
           "BCryptOpenAlgorithmProvider");
 
     DWORD objectLength = 0;
@@ -66,7 +71,7 @@ Sha256Digest computeSha256(std::span<const std::uint8_t> bytes) {
           "BCryptGetProperty(BCRYPT_HASH_LENGTH)");
 
     handles.hashObject.assign(objectLength, 0);
-    std::vector<UCHAR> digestBytes(digestLength, 0);
+    std::vector<std::uint8_t> digest(digestLength, 0);
     check(BCryptCreateHash(handles.algorithm, &handles.hash, handles.hashObject.data(),
                            objectLength, nullptr, 0, 0),
           "BCryptCreateHash");
@@ -74,12 +79,19 @@ Sha256Digest computeSha256(std::span<const std::uint8_t> bytes) {
     check(BCryptHashData(handles.hash, const_cast<PUCHAR>(bytes.data()),
                          static_cast<ULONG>(bytes.size()), 0),
           "BCryptHashData");
-    check(BCryptFinishHash(handles.hash, digestBytes.data(), digestLength, 0), "BCryptFinishHash");
+    check(BCryptFinishHash(handles.hash, digest.data(), digestLength, 0), "BCryptFinishHash");
+    return digest;
+}
 
-    if (digestBytes.size() != Sha256Digest{}.size()) {
+}  // namespace win32
+
+Sha256Digest computeSha256(std::span<const std::uint8_t> bytes) {
+    const std::vector<std::uint8_t> digestBytes =
+        win32::bcryptDigest(BCRYPT_SHA256_ALGORITHM, bytes);
+    Sha256Digest digest{};
+    if (digestBytes.size() != digest.size()) {
         throw std::runtime_error("BCryptGetProperty(BCRYPT_HASH_LENGTH) gave an unexpected size.");
     }
-    Sha256Digest digest{};
     std::copy(digestBytes.begin(), digestBytes.end(), digest.begin());
     return digest;
 }

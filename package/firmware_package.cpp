@@ -1,0 +1,51 @@
+#include "package/firmware_package.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "app/text.h"
+#include "package/package_files.h"
+#include "package/sha256_hex.h"
+#include "platform/native_string.h"
+
+namespace velkora {
+
+std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& programFolder,
+                                                   RunLog& log) {
+    // The folder itself is not looked at: without it, the manifest is simply missing.
+    const std::filesystem::path packageFolder = programFolder / "firmware";
+    const std::filesystem::path manifestPath = packageFolder / "update_manifest.json";
+    if (!pathExists(manifestPath)) {
+        log.writeLine("firmware package unavailable: update_manifest.json was not found");
+        return std::nullopt;
+    }
+
+    FirmwarePackage package;
+    package.manifest = readUpdateManifest(manifestPath);
+    const UpdateManifest& manifest = package.manifest;
+
+    // The manifest is UTF-8 text; the file system takes the name in its own encoding.
+    const std::filesystem::path imagePath = packageFolder / platform::fromUtf8(manifest.sfb_file);
+    if (!pathExists(imagePath)) {
+        log.writeLine("firmware package unavailable: " + manifest.sfb_file + " was not found");
+        return std::nullopt;
+    }
+    package.image = readFileBytes(imagePath);
+    if (package.image.empty()) {
+        throw std::runtime_error("The .sfb file is empty.");
+    }
+
+    log.writeLine("package firmware_version=" + manifest.firmware_version);
+    log.writeLine("package sfb_file=" + manifest.sfb_file);
+    log.writeLine("package compatibility=" + formatHexByte(manifest.package_compatibility));
+    // The computed digest is logged before the comparison, so a mismatch leaves it on record.
+    const std::string digest = sha256Hex(package.image);
+    log.writeLine("package sfb_sha256=" + digest);
+    if (digest != manifest.sfb_sha256) {
+        throw std::runtime_error("Update firmware SHA-256 mismatch. Expected " +
+                                 manifest.sfb_sha256 + " but calculated " + digest + ".");
+    }
+    return package;
+}
+
+}  // namespace velkora
