@@ -155,7 +155,12 @@ TranscriptResult runTranscript(const TranscriptScript& script, const SessionBody
         if (earlier != before.end() && earlier->second == content) {
             continue;
         }
-        const std::string shown = normalisedName(name);
+        // Names differ only in their time stamps, which are normalised away: later files of
+        // the same kind are numbered in the order of their real names, that is of time.
+        std::string shown = normalisedName(name);
+        for (int n = 2; result.files.contains(shown); ++n) {
+            shown = normalisedName(name) + " #" + std::to_string(n);
+        }
         result.files[shown] = content;
         if (name.starts_with("logs/update_") && name.ends_with(".log")) {
             result.logs[shown] = logLines(content, platform::toUtf8(folder.path().native()));

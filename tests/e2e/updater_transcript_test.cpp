@@ -52,6 +52,25 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {{{0, "2"}, {0, "4"}}, {{5000, kArrowUpPrefix}, {5000, kArrowUp}}},
                     FirmwarePackageSpec{}}},
+        // The longest path: the adapter arrives after 16 s; the user updates its firmware,
+        // answers the question after the update a few seconds later (the adapter restarts
+        // after installing) with R and finds the same adapter with the new version,
+        // changes one configuration item and stores it, and after the adapter's restart
+        // leaves it in its bootloader.
+        GoldenCase{"late_adapter_update_configure_and_store",
+                   {"late_adapter.scn",
+                    {},
+                    {{{0, "1"},
+                      {20000, "r"},
+                      {0, "6"},
+                      {0, "1"},
+                      {0, "3"},
+                      {0, "2"},
+                      {0, "3"},
+                      {0, "y"},
+                      {0, "4"}},
+                     {}},
+                    FirmwarePackageSpec{}}},
         // Without update firmware, Q ends the wait silently.
         GoldenCase{"cancel_wait_without_package",
                    {"late_adapter.scn", {}, {{}, {{3000, 'q'}}}, std::nullopt}},
