@@ -106,6 +106,14 @@ std::string ChildProcess::readAll() {
     return text;
 }
 
+void ChildProcess::writeInput(const std::string& text) {
+    DWORD written = 0;
+    if (!WriteFile(impl_->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size()) {
+        throw std::runtime_error("WriteFile to the child's input failed");
+    }
+}
+
 void ChildProcess::closeInput() {
     if (impl_->input != nullptr) {
         CloseHandle(impl_->input);
@@ -207,6 +215,16 @@ std::string ChildProcess::readAll() {
         text.append(buffer, static_cast<std::size_t>(count));
     }
     return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t count = write(impl_->input, text.data() + done, text.size() - done);
+        if (count <= 0) {
+            throw std::runtime_error("write to the child's input failed");
+        }
+        done += static_cast<std::size_t>(count);
+    }
 }
 
 void ChildProcess::closeInput() {

@@ -1,0 +1,110 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/log_lines.h"
+#include "tests/support/temp_folder.h"
+
+namespace velkora::testing {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kDemoProgram = "velkora-updater-demo.exe";
+#else
+constexpr const char* kDemoProgram = "velkora-updater-demo";
+#endif
+
+// Windows programs write their console text in text mode, with CR LF line ends; the progress
+// line's own carriage returns go with them, which the checks below do not need.
+std::string withoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// Where each of the texts first appears after the previous one; npos from the first that
+// does not.
+::testing::AssertionResult appearInOrder(const std::string& text,
+                                         const std::vector<std::string>& pieces) {
+    std::size_t from = 0;
+    for (const std::string& piece : pieces) {
+        const std::size_t at = text.find(piece, from);
+        if (at == std::string::npos) {
+            return ::testing::AssertionFailure()
+                   << "\"" << piece << "\" missing after offset " << from << " in:\n"
+                   << text;
+        }
+        from = at + piece.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::filesystem::path onlyFileIn(const std::filesystem::path& folder, const std::string& prefix) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            found.push_back(entry.path());
+        }
+    }
+    EXPECT_EQ(found.size(), 1u) << prefix << " in " << folder.string();
+    return found.empty() ? folder / "missing" : found.front();
+}
+
+// The demo as a new user runs it: its own folder with the demo package and the default
+// scenario beside the program (a copy, so that its run log stays with the test), the answers
+// typed ahead: 1 to update the firmware, Enter to close once it is done. The simulated adapter
+// plugs in two seconds after the wait begins and runs in real time on a full-speed USB bus.
+TEST(UpdaterDemo, UpdatesTheSimulatedAdaptersFirmwareForANewUser) {
+    const std::filesystem::path built = programsFolder().parent_path() / "demo";
+    ASSERT_TRUE(std::filesystem::exists(built / kDemoProgram))
+        << "the demo is built into " << built.string();
+    TempFolder folder;
+    std::filesystem::copy(built / kDemoProgram, folder.path() / kDemoProgram);
+    for (const char* data : {"firmware", "scenarios"}) {
+        std::filesystem::copy(built / data, folder.path() / data,
+                              std::filesystem::copy_options::recursive);
+    }
+    const std::filesystem::path image = onlyFileIn(folder.path() / "firmware", "velkora_demo_");
+    const std::string imageBytes = std::to_string(std::filesystem::file_size(image));
+    // The single-instance guard of POSIX systems lives in the runtime folder: a folder of the
+    // test's own keeps it apart from a real updater of the user.
+    TempFolder runtime;
+
+    ChildProcess demo(folder.path() / kDemoProgram, {},
+                      {"XDG_RUNTIME_DIR=" + runtime.path().string()});
+    demo.writeInput("1\n\n");
+    demo.closeInput();
+    const std::string console = withoutCarriageReturns(demo.readAll());
+    EXPECT_EQ(demo.wait(), 0) << console;
+
+    EXPECT_TRUE(appearInOrder(
+        console, {"Velkora Firmware Updater\nUpdater version: 2.0.0.0\n\n",
+                  "Update firmware version: 1.5.0.0\nFirmware file: " + image.filename().string() +
+                      "\nUpdate firmware SHA-256 verified.\n\n",
+                  "Waiting for Velkora. Press Q or Esc to cancel.\n",
+                  "Velkora HID bootloader found. Securing firmware update mode...\n",
+                  "Current application version: 1.4.0.12\n", "From: 1.4.0.12\nTo:   1.5.0.0\n\n",
+                  "6. Configuration\nSelection: ", "Sending firmware:   1%",
+                  "Sending firmware: 100%\n"
+                  "Installing and verifying...\n"
+                  "Update complete.\n\n"
+                  "Press R to restart updater and wait for another Velkora.\n"
+                  "Press Enter to close.\n"
+                  "Selection: "}));
+    EXPECT_THAT(console, ::testing::EndsWith("Selection: "));
+
+    const std::vector<std::string> log =
+        readLogLines(onlyFileIn(folder.path() / "logs", "update_"));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], "Sending firmware END_UPDATE status=OK bytes=" + imageBytes);
+    EXPECT_THAT(log[log.size() - 2],
+                ::testing::AllOf(::testing::StartsWith("transfer complete seconds="),
+                                 ::testing::EndsWith(" bytes=" + imageBytes)));
+    EXPECT_EQ(log.back(), "user closed updater after update complete");
+}
+
+}  // namespace
+}  // namespace velkora::testing
