@@ -115,18 +115,23 @@ Outcome SimulatedAdapter::handleRequest(const WireRequest& request) {
 }
 
 void SimulatedAdapter::receive(std::uint64_t presence, std::span<const std::uint8_t> report) {
+    receive(presence, report, timeline_.now());
+}
+
+void SimulatedAdapter::receive(std::uint64_t presence, std::span<const std::uint8_t> report,
+                               Micros arrivedAt) {
     if (!isPresent(presence)) {
         return;
     }
     const WireRequest request = decodeRequest(report);
-    requests_.push_back(ReceivedRequest{timeline_.now(), identity_, request});
+    requests_.push_back(ReceivedRequest{arrivedAt, identity_, request});
     const ResponsePlan plan = faults_.planFor(request.command);
 
     if (plan.unplug) {
         vanish();
         if (plan.replugAfterMs > 0) {
             const std::uint64_t gone = presence_;
-            timeline_.schedule(timeline_.now() + fromMs(plan.replugAfterMs), [this, gone] {
+            timeline_.schedule(arrivedAt + fromMs(plan.replugAfterMs), [this, gone] {
                 if (presence_ == gone) {
                     appear(Identity::Bootloader);
                 }
@@ -141,7 +146,7 @@ void SimulatedAdapter::receive(std::uint64_t presence, std::span<const std::uint
     if (request.command == command::kEndUpdate && identity_ == Identity::Bootloader) {
         workMs += spec_.timing.endUpdateMs;
     }
-    const Micros ready = timeline_.now() + fromMs(workMs);
+    const Micros ready = arrivedAt + fromMs(workMs);
     sendEarlierReports(request, plan, ready);
 
     Micros answeredAt = ready;

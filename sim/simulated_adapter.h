@@ -52,8 +52,11 @@ class SimulatedAdapter {
         return identity_ != Identity::Absent && presence == presence_;
     }
 
-    // A request report, written by the host on a connection to the given appearance.
+    // A request report, written by the host on a connection to the given appearance. It
+    // reached the adapter now, or at `arrivedAt`: the frame boundary at which it crossed the
+    // bus, which in real time lies a little before the moment the host's thread runs again.
     void receive(std::uint64_t presence, std::span<const std::uint8_t> report);
+    void receive(std::uint64_t presence, std::span<const std::uint8_t> report, Micros arrivedAt);
 
     // Inspection.
     Identity identity() const { return identity_; }

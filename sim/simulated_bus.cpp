@@ -141,9 +141,12 @@ HidIoResult SimulatedBus::write(std::uint64_t channelId, std::span<const std::ui
         return {Status::Failed, 0, kInvalidParameter};
     }
     // On the bus, a report waits for the next frame; a write whose time-out ends before that
-    // frame is cancelled.
+    // frame is cancelled. The report crosses at the frame boundary: in real time the host's
+    // thread may run again a little later, but the bus does not wait for it, so neither does
+    // the adapter's answer.
+    Micros arrivedAt = timeline_.now();
     if (usbFrames_) {
-        const Micros now = timeline_.now();
+        const Micros now = arrivedAt;
         const Micros frame = (now / kMicrosPerMs + 1) * kMicrosPerMs;
         if (frame - now > fromMs(timeoutMs)) {
             timeline_.sleepUntil(now + fromMs(timeoutMs));
@@ -153,9 +156,10 @@ HidIoResult SimulatedBus::write(std::uint64_t channelId, std::span<const std::ui
         if (!isPresent(presence)) {
             return {Status::Failed, 0, kDeviceNotConnected};
         }
+        arrivedAt = frame;
     }
     if (presence < kExtraPresenceBase) {
-        adapter_.receive(presence, report);
+        adapter_.receive(presence, report, arrivedAt);
     }
     return {Status::Completed, static_cast<std::uint32_t>(report.size()), {}};
 }

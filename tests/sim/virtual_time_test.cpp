@@ -130,5 +130,21 @@ TEST(RealTime, SameModelWithRealWaits) {
     EXPECT_GE(rig.env.timeline().now() - before, fromMs(1)) << "at least one frame each way";
 }
 
+// A request crosses the bus at its frame boundary, however late after it the host's thread
+// runs again; the adapter's answer is timed from there.
+TEST(RealTime, RequestsArriveAtTheirFrameBoundary) {
+    AdapterSpec spec = defaultAdapterSpec();
+    spec.timing.usbFrames = true;
+    SimRig rig(spec, SimOptions{Timeline::Mode::RealTime, 0, 0});
+    HidHandle handle = rig.openPresent();
+    ASSERT_TRUE(handle.valid());
+    for (int i = 0; i < 5; ++i) {
+        rig.send(handle, command::kGetStatus);
+    }
+    for (const ReceivedRequest& request : rig.env.adapter().requests()) {
+        EXPECT_EQ(request.at % kMicrosPerMs, 0u) << "received at " << request.at << " us";
+    }
+}
+
 }  // namespace
 }  // namespace velkora::sim::testing
