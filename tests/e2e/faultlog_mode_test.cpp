@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,15 @@ TEST_P(FaultLogMode, EndsAsTheUserAndTheAdapterDecide) {
     EXPECT_EQ(faultlog::modeRequests(result), row.requests);
     EXPECT_EQ(result.exitCode, row.exitCode);
     EXPECT_EQ(result.openConnections, 0u);
+    // After a normal end the run starts afresh and finds the adapter back in its bootloader.
+    if (row.console.ends_with("Returning to adapter detection...\n\n")) {
+        ASSERT_EQ(result.logs.size(), 2u);
+        const std::vector<std::string>& next = std::next(result.logs.begin())->second;
+        EXPECT_NE(std::find(next.begin(), next.end(), "Velkora HID bootloader detected"),
+                  next.end());
+    } else {
+        EXPECT_EQ(result.logs.size(), 1u);
+    }
 
     const std::vector<std::string> saved = faultlog::savedFaultLogs(result);
     if (row.saved) {
