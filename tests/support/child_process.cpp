@@ -108,9 +108,12 @@ std::string ChildProcess::readAll() {
 
 void ChildProcess::writeInput(const std::string& text) {
     DWORD written = 0;
-    if (!WriteFile(impl_->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-        throw std::runtime_error("WriteFile to the child's input failed");
+    for (std::size_t offset = 0; offset < text.size(); offset += written) {
+        if (!WriteFile(impl_->input, text.data() + offset, static_cast<DWORD>(text.size() - offset),
+                       &written, nullptr) ||
+            written == 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
     }
 }
 
@@ -218,12 +221,12 @@ std::string ChildProcess::readAll() {
 }
 
 void ChildProcess::writeInput(const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t count = write(impl_->input, text.data() + done, text.size() - done);
-        if (count <= 0) {
-            throw std::runtime_error("write to the child's input failed");
+    for (std::size_t offset = 0; offset < text.size();) {
+        const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
+        if (written <= 0) {
+            throw std::runtime_error("writing to the child's input failed");
         }
-        done += static_cast<std::size_t>(count);
+        offset += static_cast<std::size_t>(written);
     }
 }
 
