@@ -57,7 +57,7 @@ std::filesystem::path onlyFileIn(const std::filesystem::path& folder, const std:
 // scenario beside the program (a copy, so that its run log stays with the test), the answers
 // typed ahead: 1 to update the firmware, Enter to close once it is done. The simulated adapter
 // plugs in two seconds after the wait begins and runs in real time on a full-speed USB bus.
-TEST(UpdaterDemo, UpdatesTheSimulatedAdaptersFirmwareForANewUser) {
+TEST(RunDemo, UpdatesTheSimulatedAdaptersFirmwareForANewUser) {
     const std::filesystem::path built = programsFolder().parent_path() / "demo";
     ASSERT_TRUE(std::filesystem::exists(built / kDemoProgram))
         << "the demo is built into " << built.string();

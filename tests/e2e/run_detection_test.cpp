@@ -39,11 +39,11 @@ void PrintTo(const WaitCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-class BootloaderWait : public ::testing::TestWithParam<WaitCase> {};
+class RunBootloaderWait : public ::testing::TestWithParam<WaitCase> {};
 
 // The wait for exactly one adapter in its bootloader identity, through the whole program: what
 // ends it, when, what the user reads and what the run log keeps.
-TEST_P(BootloaderWait, EndsOnlyForOneBootloaderTwoOrACancelKey) {
+TEST_P(RunBootloaderWait, EndsOnlyForOneBootloaderTwoOrACancelKey) {
     const WaitCase& row = GetParam();
     const TranscriptResult result =
         runSession(row.scenario, {{{0, "4"}}, row.keys},
@@ -78,7 +78,7 @@ WaitCase cancelCase(const char* name, int key, bool withPackage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, BootloaderWait,
+    Table, RunBootloaderWait,
     ::testing::Values(
         cancelCase("LowerQWithoutPackageIsQuiet", 'q', false),
         cancelCase("UpperQWithoutPackageIsQuiet", 'Q', false),
@@ -146,12 +146,12 @@ void PrintTo(const HandOverCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-class ManagementInterfaceWait : public ::testing::TestWithParam<HandOverCase> {};
+class RunHandOverWait : public ::testing::TestWithParam<HandOverCase> {};
 
 // The hand-over to the application from the menu: which management interface the wait takes,
 // which it refuses and how long it waits. START_APP_USB goes out at 60 ms; the adapter's own
 // management interface appears 820 ms later, and the wait looks every 100 ms.
-TEST_P(ManagementInterfaceWait, TakesOnlyTheAdaptersOwnInterface) {
+TEST_P(RunHandOverWait, TakesOnlyTheAdaptersOwnInterface) {
     const HandOverCase& row = GetParam();
     const TranscriptResult result =
         runSession(row.scenario, {{{0, row.choice}, {0, "4"}}, {}}, std::nullopt);
@@ -175,7 +175,7 @@ const std::string kTwoInterfaces =
     kPressEnter;
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, ManagementInterfaceWait,
+    Table, RunHandOverWait,
     ::testing::Values(
         // An adapter without a serial number: its management interface is taken all the same.
         HandOverCase{"EmptySerial", "[adapter]\nserial = \"\"\n", "2", 0,

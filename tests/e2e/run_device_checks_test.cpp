@@ -79,11 +79,11 @@ void PrintTo(const RunCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-class UpdaterRunChecks : public ::testing::TestWithParam<RunCase> {};
+class RunDeviceChecks : public ::testing::TestWithParam<RunCase> {};
 
 // One whole run per row, from the device information to the end of the process: what the
 // user reads, what the run log keeps and what the adapter was asked.
-TEST_P(UpdaterRunChecks, ShowsLogsAndEndsAsTheAdapterRequires) {
+TEST_P(RunDeviceChecks, ShowsLogsAndEndsAsTheAdapterRequires) {
     const RunCase& row = GetParam();
     UserScript user;
     for (const std::string& line : row.typed) {
@@ -103,7 +103,7 @@ TEST_P(UpdaterRunChecks, ShowsLogsAndEndsAsTheAdapterRequires) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, UpdaterRunChecks,
+    Table, RunDeviceChecks,
     ::testing::Values(
         // The package is refused before the menu, so neither the fault log nor the
         // configuration can be reached with it in place.
@@ -227,12 +227,12 @@ struct DurationCase {
     const char* logged;
 };
 
-class TransferDuration : public ::testing::TestWithParam<DurationCase> {};
+class RunTransferDuration : public ::testing::TestWithParam<DurationCase> {};
 
 // The run logs the transfer's whole seconds, rounded down, and the image's size. START_UPDATE,
 // 30 ms, two chunks with 1 ms after each, GET_STATUS and 30 ms make 62 ms before END_UPDATE,
 // which takes as long as the adapter's installation.
-TEST_P(TransferDuration, IsLoggedInWholeSecondsRoundedDown) {
+TEST_P(RunTransferDuration, IsLoggedInWholeSecondsRoundedDown) {
     const TranscriptResult result =
         runSession(kAdapter + kApplication +
                        "[timing]\nend_update_ms = " + std::to_string(GetParam().endUpdateMs) + "\n",
@@ -245,7 +245,7 @@ TEST_P(TransferDuration, IsLoggedInWholeSecondsRoundedDown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, TransferDuration,
+    Table, RunTransferDuration,
     ::testing::Values(DurationCase{938, 1000, "transfer complete seconds=1 bytes=102"},
                       DurationCase{1838, 1900, "transfer complete seconds=1 bytes=102"},
                       DurationCase{1938, 2000, "transfer complete seconds=2 bytes=102"}),
@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Menu choice 5 ends the run and starts a new one in the same process: a new banner, a new
 // package check and device wait, a new run log, and the single-instance guard held by the
 // entry point throughout, not claimed again.
-TEST(UpdaterRunRestart, StartsAFreshRunWithANewLogUnderTheSameGuard) {
+TEST(RunRestart, StartsAFreshRunWithANewLogUnderTheSameGuard) {
     std::vector<int> claimsAtEachRun;
     const SessionBody body = [&](platform::Services& services, const std::vector<std::string>&) {
         auto& host = dynamic_cast<FakeHost&>(services.host);

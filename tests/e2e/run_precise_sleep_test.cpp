@@ -79,11 +79,11 @@ struct PreciseCase {
     const char* outcome;
 };
 
-class TransferPauses : public ::testing::TestWithParam<PreciseCase> {};
+class RunPreciseSleep : public ::testing::TestWithParam<PreciseCase> {};
 
 // The 1 ms pauses after the chunks are slept with the precise timer on, and the request for it
 // is handed back however the transfer ends.
-TEST_P(TransferPauses, AreSleptPreciselyAndThePrecisionIsHandedBack) {
+TEST_P(RunPreciseSleep, TransferPausesAreSleptPreciselyAndThePrecisionIsHandedBack) {
     TempFolder folder;
     SimServices sim(folder.path(), sim::parseScenario(GetParam().faults, "row.scn"));
     CountingClock clock(sim.services().clock);
@@ -95,7 +95,7 @@ TEST_P(TransferPauses, AreSleptPreciselyAndThePrecisionIsHandedBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, TransferPauses,
+    Table, RunPreciseSleep,
     ::testing::Values(PreciseCase{"Completed", "", ""},
                       PreciseCase{
                           "ChunkRefused", "[faults]\nDATA_CHUNK 3 = status OFFSET_MISMATCH\n",
@@ -162,7 +162,7 @@ void* replaceImport(const char* library, const char* function, void* replacement
     return nullptr;
 }
 
-class SystemTimerPeriod : public ::testing::Test {
+class RunSystemTimerPeriod : public ::testing::Test {
   protected:
     void SetUp() override {
         timerPeriodCalls.clear();
@@ -185,7 +185,7 @@ class SystemTimerPeriod : public ::testing::Test {
 
 // A transfer in real time against the simulated adapter, on the system clock: the timer period
 // is shortened to 1 ms once for the transfer and restored once, also when the transfer fails.
-TEST_F(SystemTimerPeriod, IsOneMillisecondDuringATransferAndRestoredAfterIt) {
+TEST_F(RunSystemTimerPeriod, IsOneMillisecondDuringATransferAndRestoredAfterIt) {
     for (const char* faults : {"", "[faults]\nDATA_CHUNK 3 = status OFFSET_MISMATCH\n"}) {
         timerPeriodCalls.clear();
         TempFolder folder;
@@ -199,7 +199,7 @@ TEST_F(SystemTimerPeriod, IsOneMillisecondDuringATransferAndRestoredAfterIt) {
 }
 
 // Requests nest: the period is shortened by the first and restored after the last.
-TEST_F(SystemTimerPeriod, NestedRequestsChangeThePeriodOnce) {
+TEST_F(RunSystemTimerPeriod, NestedRequestsChangeThePeriodOnce) {
     platform::Clock& clock = platform::systemClock();
     {
         platform::PreciseSleepScope outer(clock);
@@ -222,7 +222,7 @@ double meanSleep1Ms(int count) {
 // A measurement for the release notes, not a check (timing is never asserted in tests): how
 // long Sleep(1) lasts on this system with the default timer period and inside the transfer's
 // precise-sleep scope. Windows gives about 15.6 ms and 1 ms; Wine sleeps precisely either way.
-TEST(Sleep1, MeanLengthIsRecordedInsideAndOutsideThePreciseScope) {
+TEST(RunSleep1, MeanLengthIsRecordedInsideAndOutsideThePreciseScope) {
     constexpr int kSleeps = 200;
     const double outside = meanSleep1Ms(kSleeps);
     double inside = 0;

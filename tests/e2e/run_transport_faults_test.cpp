@@ -64,13 +64,13 @@ const TranscriptResult& healthy(bool startsDevice) {
     return found->second;
 }
 
-class TransportFault : public ::testing::TestWithParam<std::tuple<RunRequest, Fault>> {};
+class RunTransportFault : public ::testing::TestWithParam<std::tuple<RunRequest, Fault>> {};
 
 // A fault on the way back from the adapter at each request of the run. A request left
 // unanswered ends the run after exactly its time-out, with nothing sent after it and nothing
 // logged that the healthy run would not have logged by then. A stale answer before the real
 // one, or answers read without their report ID, change nothing the user or the log can see.
-TEST_P(TransportFault, EndsTheRunOnlyWhenTheAnswerNeverComes) {
+TEST_P(RunTransportFault, EndsTheRunOnlyWhenTheAnswerNeverComes) {
     const auto& [request, fault] = GetParam();
     const TranscriptResult& expected = healthy(request.startsDevice);
     ASSERT_EQ(expected.exitCode, 0);
@@ -108,7 +108,7 @@ TEST_P(TransportFault, EndsTheRunOnlyWhenTheAnswerNeverComes) {
         << "the log is the healthy run's up to the failure";
 }
 
-INSTANTIATE_TEST_SUITE_P(EachRequest, TransportFault,
+INSTANTIATE_TEST_SUITE_P(EachRequest, RunTransportFault,
                          ::testing::Combine(::testing::ValuesIn(kRunRequests),
                                             ::testing::Values(Fault::NoAnswer,
                                                               Fault::StaleAnswerFirst,
