@@ -106,6 +106,18 @@ std::string ChildProcess::readAll() {
     return text;
 }
 
+void ChildProcess::writeInput(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        DWORD written = 0;
+        if (!WriteFile(impl_->input, text.data() + done, static_cast<DWORD>(text.size() - done),
+                       &written, nullptr)) {
+            throw std::runtime_error("WriteFile to the child's input failed");
+        }
+        done += written;
+    }
+}
+
 void ChildProcess::closeInput() {
     if (impl_->input != nullptr) {
         CloseHandle(impl_->input);
@@ -207,6 +219,17 @@ std::string ChildProcess::readAll() {
         text.append(buffer, static_cast<std::size_t>(count));
     }
     return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = write(impl_->input, text.data() + done, text.size() - done);
+        if (written < 0) {
+            throw std::runtime_error("write to the child's input failed");
+        }
+        done += static_cast<std::size_t>(written);
+    }
 }
 
 void ChildProcess::closeInput() {
