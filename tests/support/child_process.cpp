@@ -107,14 +107,13 @@ std::string ChildProcess::readAll() {
 }
 
 void ChildProcess::writeInput(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        DWORD written = 0;
-        if (!WriteFile(impl_->input, text.data() + done, static_cast<DWORD>(text.size() - done),
-                       &written, nullptr)) {
-            throw std::runtime_error("WriteFile to the child's input failed");
+    DWORD written = 0;
+    for (std::size_t offset = 0; offset < text.size(); offset += written) {
+        if (!WriteFile(impl_->input, text.data() + offset, static_cast<DWORD>(text.size() - offset),
+                       &written, nullptr) ||
+            written == 0) {
+            throw std::runtime_error("writing to the child's input failed");
         }
-        done += written;
     }
 }
 
@@ -222,13 +221,12 @@ std::string ChildProcess::readAll() {
 }
 
 void ChildProcess::writeInput(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(impl_->input, text.data() + done, text.size() - done);
-        if (written < 0) {
-            throw std::runtime_error("write to the child's input failed");
+    for (std::size_t offset = 0; offset < text.size();) {
+        const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
+        if (written <= 0) {
+            throw std::runtime_error("writing to the child's input failed");
         }
-        done += static_cast<std::size_t>(written);
+        offset += static_cast<std::size_t>(written);
     }
 }
 
