@@ -9,7 +9,7 @@
 // SHA-256 proof) is measured from the kernel's high-water mark, which is reset first; the
 // target is at most the image size plus 1 MiB. Linux only.
 //
-//   build/bench/bench/sha256_bench [--benchmark_repetitions=3 ...]
+//   build/bench/bin/sha256_bench [--benchmark_repetitions=3 ...]
 
 #include <benchmark/benchmark.h>
 
