@@ -4,6 +4,10 @@
 # Each holds one folder that is the whole program as a technician uses it: the updater, the
 # firmware folder with a note on what goes into it, and README.txt. Tests, the demo and the
 # helper programs stay out.
+#
+# There is no .deb: the updater keeps its firmware package and its logs beside itself, so it
+# has to live in a folder its user can write to, which a system-wide installation under /usr
+# or /opt is not.
 
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(packaging_build_dir ${CMAKE_BINARY_DIR}/packaging)
