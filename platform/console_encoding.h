@@ -21,7 +21,8 @@ class Utf8ConsoleOutputScope {
     Utf8ConsoleOutputScope& operator=(const Utf8ConsoleOutputScope&) = delete;
 
   private:
-    unsigned int previousCodePage_ = 0;  // 0 when there is nothing to put back
+    // 0 when there is nothing to put back. Consoles without code pages never use it.
+    [[maybe_unused]] unsigned int previousCodePage_ = 0;
 };
 
 }  // namespace velkora::platform
