@@ -106,6 +106,17 @@ std::string ChildProcess::readAll() {
     return text;
 }
 
+void ChildProcess::writeInput(const std::string& text) {
+    DWORD written = 0;
+    for (std::size_t offset = 0; offset < text.size(); offset += written) {
+        if (!WriteFile(impl_->input, text.data() + offset, static_cast<DWORD>(text.size() - offset),
+                       &written, nullptr) ||
+            written == 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
+    }
+}
+
 void ChildProcess::closeInput() {
     if (impl_->input != nullptr) {
         CloseHandle(impl_->input);
@@ -207,6 +218,16 @@ std::string ChildProcess::readAll() {
         text.append(buffer, static_cast<std::size_t>(count));
     }
     return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    for (std::size_t offset = 0; offset < text.size();) {
+        const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
+        if (written <= 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
+        offset += static_cast<std::size_t>(written);
+    }
 }
 
 void ChildProcess::closeInput() {

@@ -21,6 +21,9 @@ class ChildProcess {
     // Reads the child's output up to the next line break (without it); empty at the end.
     std::string readLine();
 
+    // Writes the text to the child's standard input, all of it, as typed answers.
+    void writeInput(const std::string& text);
+
     // Closes the child's standard input.
     void closeInput();
 
