@@ -25,7 +25,7 @@ constexpr std::array<KindName, 14> kKinds{{
     {FaultKind::NoReportId, "no_report_id", false, true},
     {FaultKind::PayloadLength, "payload_length", true, true},
     {FaultKind::Delay, "delay", true, false},
-    {FaultKind::Unplug, "unplug", true, false},
+    {FaultKind::Unplug, "unplug", true, true},
     {FaultKind::ExtraAfterEnd, "extra_after_end", true, false},
 }};
 
@@ -60,6 +60,10 @@ void bendReport(ReportTweak& tweak, const FaultSpec& fault) {
             break;
         case FaultKind::PayloadLength:
             tweak.payloadLength = static_cast<std::uint8_t>(fault.value);
+            break;
+        case FaultKind::Unplug:
+            tweak.unplug = true;
+            tweak.replugAfterMs = fault.value;
             break;
         default:
             break;
