@@ -96,6 +96,21 @@ std::string ChildProcess::readLine() {
     return line;
 }
 
+std::string ChildProcess::readUntil(const std::string& marker) {
+    std::string text;
+    char c = 0;
+    DWORD read = 0;
+    while (!text.ends_with(marker) && ReadFile(impl_->output, &c, 1, &read, nullptr) && read == 1) {
+        text += c;
+    }
+    return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    DWORD written = 0;
+    WriteFile(impl_->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
@@ -197,6 +212,28 @@ std::string ChildProcess::readLine() {
         line += c;
     }
     return line;
+}
+
+std::string ChildProcess::readUntil(const std::string& marker) {
+    std::string text;
+    char c = 0;
+    while (!text.ends_with(marker) && read(impl_->output, &c, 1) == 1) {
+        text += c;
+    }
+    return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    // A child that has already ended must fail the write, not end the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = write(impl_->input, text.data() + done, text.size() - done);
+        if (count <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(count);
+    }
 }
 
 std::string ChildProcess::readAll() {
