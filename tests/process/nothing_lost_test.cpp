@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include <map>
 #include <string>
 #include <system_error>
@@ -281,6 +287,63 @@ TEST(NothingLost, AFaultLogThatCannotBeSavedIsNotShown) {
     EXPECT_EQ(lines[lines.size() - 2], "fault dump parser verified records=2");
     EXPECT_EQ(lines.back(), "application EXIT succeeded");
 }
+
+#ifndef _WIN32
+// A fault log of 999 records whose text outgrows a file-size limit that the run log stays
+// under, as on a disk that fills up while the fault log is saved.
+std::string adapterWithLongFaultLog() {
+    std::string text = std::string(kAdapter).substr(0, std::string(kAdapter).find("[fault_dump]"));
+    text += "[fault_dump]\nline = \"\\e[30;46m[EOL] DATA DUMP BEGIN\\e[0m\"\nline = \"999\"\n";
+    for (int i = 1; i <= 999; ++i) {
+        const std::string index = std::to_string(1000 + i).substr(1);
+        text += "line = \"" + index + " FLT_BIG_OC 65436 05120\"\n";
+    }
+    return text + "line = \"\\e[30;46m[EOL] DATA DUMP END\\e[0m\"\n";
+}
+
+// Starts the demo with a limit on the size of every file it writes. Writes beyond the limit
+// fail (EFBIG) instead of ending the process, because an ignored SIGXFSZ stays ignored in
+// the child.
+std::unique_ptr<ChildProcess> startWithFileSizeLimit(const DemoCopy& demo, rlim_t bytes) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    auto child = demo.start();
+    std::signal(SIGXFSZ, previous);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    return child;
+}
+
+// The disk fills up while the fault log is saved: the fault log is not shown, no cut-off
+// file that could pass for a shorter fault log is left behind, and the run log holds every
+// step.
+TEST(NothingLost, AFaultLogThatCannotBeWrittenWholeIsNeitherShownNorKept) {
+    DemoCopy demo(adapterWithLongFaultLog());
+    auto updater = startWithFileSizeLimit(demo, 64 * 1024);
+    updater->writeInput("2\n");
+    updater->closeInput();
+    const std::string console = consoleText(updater->readAll());
+    EXPECT_EQ(updater->wait(), 1);
+    EXPECT_TRUE(
+        console.ends_with("Reading fault log...\n\nUpdate failed.\nUnable to write "
+                          "fault-dump file." +
+                          std::string(kClosing)))
+        << console.substr(console.size() > 300 ? console.size() - 300 : 0);
+    EXPECT_EQ(console.find("Total number of faults"), std::string::npos);
+    EXPECT_TRUE(demo.files("fault_dump_").empty());
+
+    const auto logs = demo.files("update_");
+    ASSERT_EQ(logs.size(), 1u);
+    expectWholeLines(logs[0]);
+    const std::vector<std::string> lines = readLogLines(logs[0]);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "fault dump parser verified records=999");
+    EXPECT_EQ(lines.back(), "application EXIT succeeded");
+}
+#endif
 
 // STORE_CONFIG is carried out but its answer never arrives, as the adapter restarts at once:
 // the user is told that the outcome is uncertain, and nothing more is sent to it.
