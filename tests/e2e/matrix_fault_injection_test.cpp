@@ -57,148 +57,89 @@ enum class FlowId {
     ConfigStore,    // configuration, store
 };
 
+// How a flow ends without faults: the console's last text, the last line of each run log in
+// order, the EXIT requests the adapter received and whether a fault log was saved.
+struct Ending {
+    std::string consoleTail;
+    std::vector<std::string> lastLogLines;
+    int exits = 0;
+    bool dumpSaved = false;
+};
+
+constexpr const char* kLeftMessage = "Leaving the Velkora in bootloader mode.\n";
+const Ending kLeft{kLeftMessage, {kLeftInBootloader}};
+const Ending kStarted{"Starting device...\n",
+                      {"START_APP succeeded after user selected Start device"}};
+const Ending kUpdated{
+    "Update complete.\n\nPress R to restart updater and wait for another Velkora.\n"
+    "Press Enter to close.\nSelection: ",
+    {"user closed updater after update complete"}};
+const Ending kFaultLogShown{
+    kLeftMessage,
+    {"fault-log operation complete; restarting adapter detection", kLeftInBootloader},
+    1,
+    true};
+const Ending kConfigLeft{
+    kLeftMessage,
+    {"configuration operation complete; restarting adapter detection", kLeftInBootloader},
+    1};
+const Ending kConfigStored{
+    kLeftMessage,
+    {"configuration operation complete; restarting adapter detection", kLeftInBootloader}};
+
 struct Flow {
     FlowId id;
     const char* name;
-    const char* settings;  // added to the matrix adapter
-    const char* faults;    // [faults] lines the flow itself needs
-    std::vector<std::string> arguments;
-    std::vector<std::string> lines;
-    bool configuration;  // failures are configuration failures
-    // What the clean flow ends with.
-    std::string consoleTail;
-    std::vector<std::string> lastLogLines;  // the last line of each run log, in order
-    int exits;
-    bool dumpSaved;
+    std::vector<std::string> lines;  // typed by the user, in order
+    Ending ending;
+    bool configuration = false;  // failures are configuration failures
+    std::vector<std::string> arguments = {};
+    const char* settings = "";  // added to the matrix adapter
+    const char* faults = "";    // [faults] lines the flow itself needs
 };
 
 const std::vector<Flow>& flows() {
     static const std::vector<Flow> table{
-        {FlowId::Leave,
-         "Leave",
-         "",
-         "",
-         {},
-         {"4"},
-         false,
-         "Leaving the Velkora in bootloader mode.\n",
-         {kLeftInBootloader},
-         0,
-         false},
-        {FlowId::StartDevice,
-         "StartDevice",
-         "",
-         "",
-         {},
-         {"3"},
-         false,
-         "Starting device...\n",
-         {"START_APP succeeded after user selected Start device"},
-         0,
-         false},
-        {FlowId::FaultLog,
-         "FaultLog",
-         "",
-         "",
-         {},
-         {"2", "4"},
-         false,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"fault-log operation complete; restarting adapter detection", kLeftInBootloader},
-         1,
-         true},
-        {FlowId::ClearFaultLog,
-         "ClearFaultLog",
-         "",
-         "",
-         {"--service"},
-         {"2", "y", "CLEAR", "4"},
-         false,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"fault-log operation complete; restarting adapter detection", kLeftInBootloader},
-         1,
-         true},
-        {FlowId::Update,
-         "Update",
-         "",
-         "",
-         {},
-         {"1", ""},
-         false,
-         "Update complete.\n\nPress R to restart updater and wait for another Velkora.\n"
-         "Press Enter to close.\nSelection: ",
-         {"user closed updater after update complete"},
-         0,
-         false},
-        {FlowId::BusyIdle,
-         "BusyIdle",
-         "",
-         "START_UPDATE 1 = status BUSY\n",
-         {},
-         {"1", ""},
-         false,
-         "Update complete.\n\nPress R to restart updater and wait for another Velkora.\n"
-         "Press Enter to close.\nSelection: ",
-         {"user closed updater after update complete"},
-         0,
-         false},
-        {FlowId::BusyError,
-         "BusyError",
-         "[bootloader]\ntransfer = state=ERROR active=0 last_command=DATA_CHUNK "
-         "last_status=OFFSET_MISMATCH\n",
-         "",
-         {},
-         {"1", ""},
-         false,
-         "Update complete.\n\nPress R to restart updater and wait for another Velkora.\n"
-         "Press Enter to close.\nSelection: ",
-         {"user closed updater after update complete"},
-         0,
-         false},
-        {FlowId::ConfigExit,
-         "ConfigExit",
-         "",
-         "",
-         {},
-         {"6", "4", "4"},
-         true,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"configuration operation complete; restarting adapter detection", kLeftInBootloader},
-         1,
-         false},
-        {FlowId::ConfigChange,
-         "ConfigChange",
-         "",
-         "",
-         {},
-         {"6", "1", "3", "2", "4", "4"},
-         true,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"configuration operation complete; restarting adapter detection", kLeftInBootloader},
-         1,
-         false},
-        {FlowId::ConfigReset,
-         "ConfigReset",
-         "",
-         "",
-         {},
-         {"6", "2", "4", "4"},
-         true,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"configuration operation complete; restarting adapter detection", kLeftInBootloader},
-         1,
-         false},
-        {FlowId::ConfigStore,
-         "ConfigStore",
-         "",
-         "",
-         {},
-         {"6", "3", "y", "4"},
-         true,
-         "Leaving the Velkora in bootloader mode.\n",
-         {"configuration operation complete; restarting adapter detection", kLeftInBootloader},
-         0,
-         false},
+        {.id = FlowId::Leave, .name = "Leave", .lines = {"4"}, .ending = kLeft},
+        {.id = FlowId::StartDevice, .name = "StartDevice", .lines = {"3"}, .ending = kStarted},
+        {.id = FlowId::FaultLog, .name = "FaultLog", .lines = {"2", "4"}, .ending = kFaultLogShown},
+        {.id = FlowId::ClearFaultLog,
+         .name = "ClearFaultLog",
+         .lines = {"2", "y", "CLEAR", "4"},
+         .ending = kFaultLogShown,
+         .arguments = {"--service"}},
+        {.id = FlowId::Update, .name = "Update", .lines = {"1", ""}, .ending = kUpdated},
+        {.id = FlowId::BusyIdle,
+         .name = "BusyIdle",
+         .lines = {"1", ""},
+         .ending = kUpdated,
+         .faults = "START_UPDATE 1 = status BUSY\n"},
+        {.id = FlowId::BusyError,
+         .name = "BusyError",
+         .lines = {"1", ""},
+         .ending = kUpdated,
+         .settings = "[bootloader]\ntransfer = state=ERROR active=0 last_command=DATA_CHUNK "
+                     "last_status=OFFSET_MISMATCH\n"},
+        {.id = FlowId::ConfigExit,
+         .name = "ConfigExit",
+         .lines = {"6", "4", "4"},
+         .ending = kConfigLeft,
+         .configuration = true},
+        {.id = FlowId::ConfigChange,
+         .name = "ConfigChange",
+         .lines = {"6", "1", "3", "2", "4", "4"},
+         .ending = kConfigLeft,
+         .configuration = true},
+        {.id = FlowId::ConfigReset,
+         .name = "ConfigReset",
+         .lines = {"6", "2", "4", "4"},
+         .ending = kConfigLeft,
+         .configuration = true},
+        {.id = FlowId::ConfigStore,
+         .name = "ConfigStore",
+         .lines = {"6", "3", "y", "4"},
+         .ending = kConfigStored,
+         .configuration = true},
     };
     return table;
 }
@@ -283,10 +224,10 @@ TEST_P(CleanFlow, EndsAsChosen) {
     const Flow& f = GetParam();
     const TranscriptResult& result = cleanRun(f.id);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(result.printed.ends_with(f.consoleTail)) << visible(result.printed);
-    EXPECT_EQ(lastLines(result), f.lastLogLines);
-    EXPECT_EQ(countRequests(result, kExitCommand), f.exits);
-    EXPECT_EQ(dumpFiles(result).size(), f.dumpSaved ? 1u : 0u);
+    EXPECT_TRUE(result.printed.ends_with(f.ending.consoleTail)) << visible(result.printed);
+    EXPECT_EQ(lastLines(result), f.ending.lastLogLines);
+    EXPECT_EQ(countRequests(result, kExitCommand), f.ending.exits);
+    EXPECT_EQ(dumpFiles(result).size(), f.ending.dumpSaved ? 1u : 0u);
     EXPECT_EQ(result.openConnections, 0u);
     EXPECT_EQ(result.linesNotRead, 0u);
 }
@@ -315,7 +256,16 @@ struct Target {
     std::optional<Failure> badHeader;  // none: magic and version are not checked
 };
 
-enum class Kind { NoAnswer, StaleOnly, BadMagic, BadVersion, NoReportId, Unplug };
+// The ways an answer goes wrong.
+enum class Kind {
+    NoAnswer,    // the request is lost: not carried out, not answered
+    StaleOnly,   // carried out, but only late answers to earlier requests and answers to
+                 // other commands arrive, never its own
+    BadMagic,    // its answer carries a wrong magic
+    BadVersion,  // its answer carries a wrong protocol version
+    NoReportId,  // its answer is read as 64 bytes, without the report ID: harmless
+    Unplug,      // the adapter is pulled out as the request arrives
+};
 
 constexpr Kind kKinds[] = {Kind::NoAnswer,   Kind::StaleOnly,  Kind::BadMagic,
                            Kind::BadVersion, Kind::NoReportId, Kind::Unplug};
@@ -380,7 +330,7 @@ std::optional<Failure> expectedFailure(const Target& t, Kind kind) {
     return t.unplugged;
 }
 
-Failure plain(std::string message, std::vector<std::string> logTail, int exits = 0,
+Failure fails(std::string message, std::vector<std::string> logTail, int exits = 0,
               bool dumpSaved = false) {
     return Failure{std::move(message), std::move(logTail), exits, dumpSaved};
 }
@@ -396,10 +346,10 @@ Target bootloaderRequest(const char* name, FlowId f, const char* request,
                          std::vector<std::string> logTail, Leaves leaves = Leaves::No) {
     std::optional<Failure> answerLost;
     if (leaves == Leaves::Yes) {
-        answerLost = plain(kGone, logTail);
+        answerLost = fails(kGone, logTail);
     }
     return Target{
-        name,        f, request, "", plain(kTimedOut, logTail), answerLost, plain(kGone, logTail),
+        name,        f, request, "", fails(kTimedOut, logTail), answerLost, fails(kGone, logTail),
         std::nullopt};
 }
 
@@ -410,10 +360,10 @@ Target configRequest(const char* name, FlowId f, const char* request, const char
                   f,
                   request,
                   "",
-                  plain(connectionLost(kTimedOut), {lastBefore, kExitDone}, 1),
+                  fails(connectionLost(kTimedOut), {lastBefore, kExitDone}, 1),
                   std::nullopt,
-                  plain(connectionLost(kGone), {lastBefore, kExitNotDone}, 0),
-                  plain("Configuration command returned an invalid application HID response.",
+                  fails(connectionLost(kGone), {lastBefore, kExitNotDone}, 0),
+                  fails("Configuration command returned an invalid application HID response.",
                         {lastBefore, kExitDone}, 1)};
 }
 
@@ -451,7 +401,7 @@ const std::vector<Target>& targets() {
                           Leaves::Yes),
         Target{
             "FaultDumpCommand", FlowId::FaultLog, "FAULT_DUMP 1", "",
-            plain(kTimedOut,
+            fails(kTimedOut,
                   {"FAULT_DUMP initial response failed sequence=1 error=Timed out reading "
                    "HID response.",
                    "FAULT_DUMP application HID after failure: expected_device=present "
@@ -459,14 +409,14 @@ const std::vector<Target>& targets() {
                    kExitDone},
                   1),
             // The acknowledgement is lost, so the first dump report answers the command.
-            plain("FAULT_DUMP returned an invalid initial response.",
+            fails("FAULT_DUMP returned an invalid initial response.",
                   {"FAULT_DUMP initial response had nonzero payload length=56", kExitDone}, 1),
-            plain(kGone, {"FAULT_DUMP initial response failed sequence=1 error=HID read failed "
+            fails(kGone, {"FAULT_DUMP initial response failed sequence=1 error=HID read failed "
                           "(Windows error 1167).",
                           "FAULT_DUMP application HID after failure: expected_device=not_present "
                           "management_interfaces=0",
                           kExitNotDone}),
-            plain("FAULT_DUMP returned an invalid application HID report.",
+            fails("FAULT_DUMP returned an invalid application HID report.",
                   {"FAULT_DUMP initial response failed sequence=1 error=FAULT_DUMP returned "
                    "an invalid application HID report.",
                    "FAULT_DUMP application HID after failure: expected_device=present "
@@ -476,42 +426,42 @@ const std::vector<Target>& targets() {
         // Without its second report the dump still ends with its marker, but its records are
         // broken: the parser refuses it and nothing is shown or saved.
         Target{"FaultDumpReport", FlowId::FaultLog, "FAULT_DUMP 1", " report=2",
-               plain("Fault log display failed: unsupported fault record format.",
+               fails("Fault log display failed: unsupported fault record format.",
                      {"FAULT_DUMP report=3 payload_bytes=1 total_bytes=113 elapsed_ms=8 gap_ms=2 "
                       "end_marker=yes",
                       "FAULT_DUMP complete reports=3 bytes=113 elapsed_ms=8", kExitDone},
                      1),
-               plain("FAULT_DUMP returned an invalid application HID report.",
+               fails("FAULT_DUMP returned an invalid application HID report.",
                      {"FAULT_DUMP invalid report=2 hid_bytes=65 elapsed_ms=4 gap_ms=2 "
                       "error=FAULT_DUMP returned an invalid application HID report.",
                       kExitDone},
                      1),
-               plain("Fault log download failed: the complete dump end marker was not received.",
+               fails("Fault log download failed: the complete dump end marker was not received.",
                      {"FAULT_DUMP read failed reports=1 bytes=56 elapsed_ms=4 "
                       "last_report_age_ms=2 error=HID read failed (Windows error 1167).",
                       "FAULT_DUMP application HID after failure: expected_device=not_present "
                       "management_interfaces=0",
                       kExitNotDone}),
-               plain("FAULT_DUMP returned an invalid application HID report.",
+               fails("FAULT_DUMP returned an invalid application HID report.",
                      {"FAULT_DUMP invalid report=2 hid_bytes=65 elapsed_ms=4 gap_ms=2 "
                       "error=FAULT_DUMP returned an invalid application HID report.",
                       kExitDone},
                      1)},
         Target{"ClearFaults", FlowId::ClearFaultLog, "CLEAR_FAULTS 1", "",
-               plain(kTimedOut, {kSavedTo, kExitDone}, 1, true), std::nullopt,
-               plain(kGone, {kSavedTo, kExitNotDone}, 0, true),
-               plain("CLEAR_FAULTS returned an invalid application HID report.",
+               fails(kTimedOut, {kSavedTo, kExitDone}, 1, true), std::nullopt,
+               fails(kGone, {kSavedTo, kExitNotDone}, 0, true),
+               fails("CLEAR_FAULTS returned an invalid application HID report.",
                      {kSavedTo, kExitDone}, 1, true)},
         // A failed EXIT is never sent a second time.
         Target{"FaultLogExit", FlowId::FaultLog, "EXIT 1", "",
-               plain(kTimedOut, {kSavedTo}, 1, true), plain(kGone, {kSavedTo}, 1, true),
-               plain(kGone, {kSavedTo}, 1, true),
-               plain("EXIT returned an invalid application HID report.", {kSavedTo}, 1, true)},
+               fails(kTimedOut, {kSavedTo}, 1, true), fails(kGone, {kSavedTo}, 1, true),
+               fails(kGone, {kSavedTo}, 1, true),
+               fails("EXIT returned an invalid application HID report.", {kSavedTo}, 1, true)},
         Target{"ConfigExit", FlowId::ConfigExit, "EXIT 1", "",
-               plain(connectionLost(kTimedOut), {kConfigVerified}, 1),
-               plain(connectionLost(kGone), {kConfigVerified}, 1),
-               plain(connectionLost(kGone), {kConfigVerified}, 1),
-               plain("EXIT returned an invalid application HID report.", {kConfigVerified}, 1)},
+               fails(connectionLost(kTimedOut), {kConfigVerified}, 1),
+               fails(connectionLost(kGone), {kConfigVerified}, 1),
+               fails(connectionLost(kGone), {kConfigVerified}, 1),
+               fails("EXIT returned an invalid application HID report.", {kConfigVerified}, 1)},
         configRequest("ConfigGetInfo", FlowId::ConfigExit, "APP_GET_INFO 1", kManagementFound),
         configRequest("ConfigFirstGetConfig", FlowId::ConfigExit, "GET_CONFIG 1", kManagementFound),
         configRequest("ConfigSetItem", FlowId::ConfigChange, "SET_CONFIG_ITEM 1", kConfigVerified),
@@ -519,16 +469,16 @@ const std::vector<Target>& targets() {
         configRequest("ConfigReset", FlowId::ConfigReset, "RESET_CONFIG 1", kConfigVerified),
         // The adapter may have stored and restarted: nothing more is sent to it, no EXIT.
         Target{"ConfigStore", FlowId::ConfigStore, "STORE_CONFIG 1", "",
-               plain(storeUncertain(kTimedOut),
+               fails(storeUncertain(kTimedOut),
                      {kConfigVerified,
                       "STORE_CONFIG outcome uncertain: Timed out reading HID response."}),
-               plain(storeUncertain(kGone),
+               fails(storeUncertain(kGone),
                      {kConfigVerified,
                       "STORE_CONFIG outcome uncertain: HID read failed (Windows error 1167)."}),
-               plain(storeUncertain(kGone),
+               fails(storeUncertain(kGone),
                      {kConfigVerified,
                       "STORE_CONFIG outcome uncertain: HID read failed (Windows error 1167)."}),
-               plain(storeUncertain(
+               fails(storeUncertain(
                          "Configuration command returned an invalid application HID response."),
                      {kConfigVerified,
                       "STORE_CONFIG outcome uncertain: Configuration command returned an "
