@@ -106,11 +106,6 @@ std::string ChildProcess::readUntil(const std::string& marker) {
     return text;
 }
 
-void ChildProcess::writeInput(const std::string& text) {
-    DWORD written = 0;
-    WriteFile(impl_->input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
 std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
@@ -119,6 +114,17 @@ std::string ChildProcess::readAll() {
         text.append(buffer, read);
     }
     return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    DWORD written = 0;
+    for (std::size_t offset = 0; offset < text.size(); offset += written) {
+        if (!WriteFile(impl_->input, text.data() + offset, static_cast<DWORD>(text.size() - offset),
+                       &written, nullptr) ||
+            written == 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
+    }
 }
 
 void ChildProcess::closeInput() {
@@ -223,19 +229,6 @@ std::string ChildProcess::readUntil(const std::string& marker) {
     return text;
 }
 
-void ChildProcess::writeInput(const std::string& text) {
-    // A child that has already ended must fail the write, not end the test with SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = write(impl_->input, text.data() + done, text.size() - done);
-        if (count <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(count);
-    }
-}
-
 std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
@@ -244,6 +237,18 @@ std::string ChildProcess::readAll() {
         text.append(buffer, static_cast<std::size_t>(count));
     }
     return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    // A child that has already ended must fail the write, not end the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    for (std::size_t offset = 0; offset < text.size();) {
+        const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
+        if (written <= 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
+        offset += static_cast<std::size_t>(written);
+    }
 }
 
 void ChildProcess::closeInput() {

@@ -26,7 +26,7 @@ class ChildProcess {
     // comes.
     std::string readUntil(const std::string& marker);
 
-    // Writes to the child's standard input, as a user typing `text`.
+    // Writes the text to the child's standard input, all of it, as typed answers.
     void writeInput(const std::string& text);
 
     // Closes the child's standard input.
