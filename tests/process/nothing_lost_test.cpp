@@ -186,7 +186,7 @@ TEST(NothingLost, FaultDumpsWithinOneSecondGetNumberedNames) {
         }
         return false;
     };
-    constexpr int kMostViews = 30;
+    constexpr int kMostViews = 60;
     int views = 0;
     while (views < kMostViews && !thirdInOneSecond()) {
         updater->writeInput("2\n");
