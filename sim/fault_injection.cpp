@@ -12,7 +12,7 @@ struct KindName {
     bool aimsAtDumpReport;
 };
 
-constexpr std::array<KindName, 14> kKinds{{
+constexpr std::array<KindName, 15> kKinds{{
     {FaultKind::Status, "status", true, true},
     {FaultKind::NoAnswer, "no_answer", false, true},
     {FaultKind::AnswerLost, "answer_lost", false, false},
@@ -27,6 +27,7 @@ constexpr std::array<KindName, 14> kKinds{{
     {FaultKind::Delay, "delay", true, false},
     {FaultKind::Unplug, "unplug", true, true},
     {FaultKind::ExtraAfterEnd, "extra_after_end", true, false},
+    {FaultKind::OmitItem, "omit_item", true, false},
 }};
 
 const KindName& entry(FaultKind kind) {
@@ -99,6 +100,9 @@ void addToPlan(ResponsePlan& plan, const FaultSpec& fault) {
         case FaultKind::ExtraAfterEnd:
             plan.extraAfterEnd += fault.value;
             break;
+        case FaultKind::OmitItem:
+            plan.omittedItems.push_back(static_cast<std::uint8_t>(fault.value));
+            break;
         default:
             bendReport(plan.answer, fault);
             break;
@@ -154,6 +158,23 @@ void applyTweak(InputReport& report, const ReportTweak& tweak) {
         frame[kReportSize - 1] = 0;
         report.length = kReportSize - 1;
     }
+}
+
+void omitConfigItems(WireAnswer& answer, const std::vector<std::uint8_t>& items) {
+    std::vector<std::uint8_t>& p = answer.payload;
+    if (answer.command != command::kGetConfig || answer.status != status::kOk || p.size() < 2) {
+        return;
+    }
+    // The payload is the wire format, the count and then one (ID, value) pair per item.
+    std::vector<std::uint8_t> kept{p[0], 0};
+    for (std::size_t at = 2; at + 1 < p.size(); at += 2) {
+        if (std::find(items.begin(), items.end(), p[at]) == items.end()) {
+            kept.push_back(p[at]);
+            kept.push_back(p[at + 1]);
+            ++kept[1];
+        }
+    }
+    p = std::move(kept);
 }
 
 ResponsePlan FaultInjector::planFor(std::uint8_t command) {

@@ -30,6 +30,8 @@ enum class FaultKind {
                     // report, instead of sending it); back after `value` ms in bootloader
                     // identity when `value` is not 0
     ExtraAfterEnd,  // FAULT_DUMP: `value` further reports follow the one with the end marker
+    OmitItem,       // GET_CONFIG: the answer leaves out item `value`, as if the device had
+                    // lost it
 };
 
 // One injected fault: which request it hits and what happens. Faults are meant to be listed
@@ -69,6 +71,9 @@ struct ReportTweak {
 
 void applyTweak(InputReport& report, const ReportTweak& tweak);
 
+// Takes the items out of a successful GET_CONFIG answer; any other answer stays as it is.
+void omitConfigItems(WireAnswer& answer, const std::vector<std::uint8_t>& items);
+
 // Everything the faults of one request add up to.
 struct ResponsePlan {
     bool execute = true;
@@ -80,6 +85,7 @@ struct ResponsePlan {
     std::uint32_t replugAfterMs = 0;
     std::uint32_t extraAfterEnd = 0;
     std::map<std::uint32_t, ReportTweak> dumpReports;  // by dump report number, from 1
+    std::vector<std::uint8_t> omittedItems;            // GET_CONFIG: item IDs left out
 };
 
 // Counts the requests per command code and hands out the plan for each.

@@ -173,7 +173,7 @@ FaultSpec parseFault(std::string_view key, std::string_view value) {
         throw ValueError("unknown fault kind \"" + words[0].key +
                          "\" (status, no_answer, answer_lost, stale, foreign, bad_magic, "
                          "bad_version, bad_command, bad_sequence, no_report_id, payload_length, "
-                         "delay, unplug, extra_after_end)");
+                         "delay, unplug, extra_after_end, omit_item)");
     }
     fault.kind = *kind;
     std::size_t next = 1;
@@ -187,6 +187,10 @@ FaultSpec parseFault(std::string_view key, std::string_view value) {
         } else if (fault.kind != FaultKind::Unplug) {
             throw ValueError("the fault \"" + words[0].key + "\" needs a value");
         }
+    }
+    if (fault.kind == FaultKind::OmitItem && fault.command != command::kGetConfig) {
+        throw ValueError(
+            "omit_item bends the item list of a GET_CONFIG answer: only for GET_CONFIG");
     }
     for (; next < words.size(); ++next) {
         if (words[next].key != "report" || !words[next].hasValue) {

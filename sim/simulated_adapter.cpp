@@ -135,8 +135,9 @@ void SimulatedAdapter::receive(std::uint64_t presence, std::span<const std::uint
         return;
     }
 
-    const Outcome outcome = plan.execute ? handleRequest(request)
-                                         : reply(request, plan.answer.status.value_or(status::kOk));
+    Outcome outcome = plan.execute ? handleRequest(request)
+                                   : reply(request, plan.answer.status.value_or(status::kOk));
+    omitConfigItems(outcome.answer, plan.omittedItems);
     std::uint32_t workMs = spec_.timing.responseMs + plan.delayMs;
     if (request.command == command::kEndUpdate && identity_ == Identity::Bootloader) {
         workMs += spec_.timing.endUpdateMs;

@@ -50,9 +50,10 @@ class FirmwareTransfer : public testing::ScriptedConnectionFixture {
         std::vector<std::pair<std::uint32_t, int>> chunks;
         for (const testing::Report& report : port.written()) {
             if (report[5] == kChunk) {
-                const std::uint32_t offset =
-                    std::uint32_t{report[9]} | std::uint32_t{report[10]} << 8 |
-                    std::uint32_t{report[11]} << 16 | std::uint32_t{report[12]} << 24;
+                const std::uint32_t offset = static_cast<std::uint32_t>(report[9]) |
+                                             static_cast<std::uint32_t>(report[10]) << 8 |
+                                             static_cast<std::uint32_t>(report[11]) << 16 |
+                                             static_cast<std::uint32_t>(report[12]) << 24;
                 chunks.emplace_back(offset, report[13]);
             }
         }

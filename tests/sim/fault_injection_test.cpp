@@ -125,6 +125,27 @@ TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
     EXPECT_TRUE(rig.env.bus().enumerate().empty());
 }
 
+// An item left out of one GET_CONFIG answer: the count and the length shrink with it, the
+// other pairs keep their order, and the next answer lists the item again.
+TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {
+    AdapterSpec spec = defaultAdapterSpec();
+    spec.identity.initial = Identity::Application;
+    spec.faults = {{command::kGetConfig, 1, FaultKind::OmitItem, 7, 0},
+                   {command::kGetConfig, 1, FaultKind::OmitItem, 1, 0}};
+    SimRig rig(spec);
+    HidHandle app = rig.openPresent();
+    const auto items = [&] {
+        const HidResponse r = rig.send(app, command::kGetConfig, {}, 5000);
+        std::string ids = std::to_string(r.responsePayload(1)) + ":";
+        for (std::size_t i = 0; i < r.responsePayload(1); ++i) {
+            ids += std::to_string(r.responsePayload(2 + 2 * i));
+        }
+        return ids + " length=" + std::to_string(r.payloadLength());
+    };
+    EXPECT_EQ(items(), "7:2345689 length=16");
+    EXPECT_EQ(items(), "9:123456789 length=20");
+}
+
 // A bootloader found BUSY: the prior state is what GET_STATUS reports, and it decides
 // whether START_UPDATE is refused.
 TEST(PriorTransferState, RefusesStartUntilAborted) {

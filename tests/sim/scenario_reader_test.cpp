@@ -126,13 +126,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "bad.scn:2: faults.GET_INFO 1: unknown fault kind \"vanish\" (status, "
                   "no_answer, answer_lost, stale, foreign, bad_magic, bad_version, "
                   "bad_command, bad_sequence, no_report_id, payload_length, delay, unplug, "
-                  "extra_after_end)"},
+                  "extra_after_end, omit_item)"},
         Malformed{"FaultOccurrenceZero", "[faults]\nGET_INFO 0 = no_answer\n",
                   "bad.scn:2: faults.GET_INFO 0: occurrences count from 1; use \"every\" for "
                   "all of them"},
         Malformed{"ReportOnlyForDump", "[faults]\nGET_INFO 1 = bad_magic report=2\n",
                   "bad.scn:2: faults.GET_INFO 1: report=K aims at a dump report: only for "
                   "FAULT_DUMP faults that bend one report"},
+        Malformed{"OmitItemOnlyForGetConfig", "[faults]\nGET_INFO 1 = omit_item 7\n",
+                  "bad.scn:2: faults.GET_INFO 1: omit_item bends the item list of a GET_CONFIG "
+                  "answer: only for GET_CONFIG"},
         Malformed{"UnknownStatus", "[faults]\nGET_INFO 1 = status NOPE\n",
                   "bad.scn:2: faults.GET_INFO 1: expected a status name or a number from 0 to "
                   "255, got \"NOPE\""}),

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_services.h"
+#include "tests/support/temp_folder.h"
+
+namespace velkora::testing {
+
+// The editor's menu line with the prompt after it.
+inline const std::string kConfigMenu =
+    "Configuration: 1 Change item  2 Restore defaults  3 Store  4 Exit without storing\n"
+    "Selection: ";
+
+// The staged view as the editor prints it, from its lines ("3. Ramp rate: Safe *").
+inline std::string stagedView(const std::vector<std::string>& lines) {
+    std::string view = "\nStaged configuration (* = unstored change):\n";
+    for (const std::string& line : lines) {
+        view += line + "\n";
+    }
+    return view + "\n";
+}
+
+// Lines typed ahead: each is there when the program asks for it; after the last the console
+// input is closed.
+inline UserScript typedAtOnce(const std::vector<std::string>& lines) {
+    UserScript script;
+    for (const std::string& line : lines) {
+        script.lines.push_back({0, line});
+    }
+    return script;
+}
+
+// A scenario of tests/scenarios with more settings (a row's faults, say) added at its end,
+// written into `folder`. Returns its absolute path, which the transcript harness takes in
+// place of a name in tests/scenarios.
+inline std::string scenarioWithExtra(const TempFolder& folder, const std::string& base,
+                                     const std::string& extra) {
+    const std::filesystem::path file = folder.path() / base;
+    writeFileText(
+        file, readFileText(std::filesystem::path(VELKORA_TEST_SCENARIOS) / base) + "\n" + extra);
+    return file.string();
+}
+
+}  // namespace velkora::testing
