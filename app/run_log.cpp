@@ -74,6 +74,9 @@ std::filesystem::path RunLog::writeFaultDump(std::string_view text) {
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
     file.close();
     if (!file) {
+        // A cut-off file would read like a shorter fault log: only a whole one may stay.
+        std::error_code ignored;
+        std::filesystem::remove(target, ignored);
         throw std::runtime_error("Unable to write fault-dump file.");
     }
     return target;

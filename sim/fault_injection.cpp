@@ -25,7 +25,7 @@ constexpr std::array<KindName, 15> kKinds{{
     {FaultKind::NoReportId, "no_report_id", false, true},
     {FaultKind::PayloadLength, "payload_length", true, true},
     {FaultKind::Delay, "delay", true, false},
-    {FaultKind::Unplug, "unplug", true, false},
+    {FaultKind::Unplug, "unplug", true, true},
     {FaultKind::ExtraAfterEnd, "extra_after_end", true, false},
     {FaultKind::OmitItem, "omit_item", true, false},
 }};
@@ -61,6 +61,10 @@ void bendReport(ReportTweak& tweak, const FaultSpec& fault) {
             break;
         case FaultKind::PayloadLength:
             tweak.payloadLength = static_cast<std::uint8_t>(fault.value);
+            break;
+        case FaultKind::Unplug:
+            tweak.unplug = true;
+            tweak.replugAfterMs = fault.value;
             break;
         default:
             break;

@@ -26,8 +26,9 @@ enum class FaultKind {
     NoReportId,     // the answer is read as 64 bytes, without the report ID
     PayloadLength,  // the answer's payload-length byte says `value`
     Delay,          // the answer comes `value` ms late
-    Unplug,         // the adapter vanishes on receiving the request; back after `value` ms
-                    // in bootloader identity when `value` is not 0
+    Unplug,         // the adapter vanishes on receiving the request (or, aimed at a dump
+                    // report, instead of sending it); back after `value` ms in bootloader
+                    // identity when `value` is not 0
     ExtraAfterEnd,  // FAULT_DUMP: `value` further reports follow the one with the end marker
     OmitItem,       // GET_CONFIG: the answer leaves out item `value`, as if the device had
                     // lost it
@@ -43,7 +44,7 @@ struct FaultSpec {
     std::uint32_t value = 0;
     // FAULT_DUMP only: 0 aims at the acknowledgement, k at the k-th dump report. Only the
     // kinds that bend a single report (status, no answer, the bad fields, no report ID and the
-    // payload length) can aim at a dump report.
+    // payload length) and the unplug can aim at a dump report.
     std::uint32_t report = 0;
 };
 
@@ -63,6 +64,9 @@ struct ReportTweak {
     bool noReportId = false;
     std::optional<std::uint8_t> status;
     std::optional<std::uint8_t> payloadLength;
+    // Dump reports only: the adapter leaves the bus instead of sending this report.
+    bool unplug = false;
+    std::uint32_t replugAfterMs = 0;
 };
 
 void applyTweak(InputReport& report, const ReportTweak& tweak);

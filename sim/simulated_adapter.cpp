@@ -233,14 +233,22 @@ void SimulatedAdapter::streamDump(Micros from, std::uint8_t sequence, const Resp
         InputReport report =
             encodeAnswer(WireAnswer{command::kFaultDump, sequence, status::kOk,
                                     std::vector<std::uint8_t>(pieces[k].begin(), pieces[k].end())});
+        const Micros sendTime = spec_.timing.usbFrames ? nextFrameBoundary(at - 1) : at;
         const auto tweak = plan.dumpReports.find(number);
         if (tweak != plan.dumpReports.end()) {
+            if (tweak->second.unplug) {
+                // Pulled out in the middle of the dump: nothing more of it is sent.
+                const std::uint32_t afterMs = tweak->second.replugAfterMs;
+                vanishAt(sendTime,
+                         afterMs > 0 ? std::optional<Identity>(Identity::Bootloader) : std::nullopt,
+                         afterMs);
+                break;
+            }
             if (tweak->second.drop) {
                 continue;
             }
             applyTweak(report, tweak->second);
         }
-        const Micros sendTime = spec_.timing.usbFrames ? nextFrameBoundary(at - 1) : at;
         lastReportAt_ = std::max(lastReportAt_, sendTime);
         timeline_.schedule(sendTime, [this, stream, presence, report] {
             if (stream == dumpStream_ && isPresent(presence) && output_) {

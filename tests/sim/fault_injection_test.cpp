@@ -100,6 +100,31 @@ TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
     EXPECT_EQ(reports[textReports], "65:16") << "EXTRA REPORT 1\\r\\n";
 }
 
+// Pulled out in the middle of a dump: the reports before arrive, then the interface is gone
+// and every later read fails as on a vanished device.
+TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
+    AdapterSpec spec = defaultAdapterSpec();
+    spec.identity.initial = Identity::Application;
+    spec.timing.dumpChunkSizes = {10};
+    spec.faults = {{command::kFaultDump, 1, FaultKind::Unplug, 0, 3}};
+    SimRig rig(spec);
+    HidHandle app = rig.openPresent();
+    rig.send(app, command::kFaultDump, {}, 5000);
+    std::vector<std::string> reports;
+    try {
+        for (;;) {
+            HidResponse r;
+            r.length = hidReadReport(app, r.data, 100);
+            reports.push_back(std::to_string(r.payloadLength()));
+        }
+    } catch (const std::runtime_error& error) {
+        reports.push_back(error.what());
+    }
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{"10", "10", "HID read failed (Windows error 1167)."}));
+    EXPECT_TRUE(rig.env.bus().enumerate().empty());
+}
+
 // An item left out of one GET_CONFIG answer: the count and the length shrink with it, the
 // other pairs keep their order, and the next answer lists the item again.
 TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {

@@ -96,6 +96,16 @@ std::string ChildProcess::readLine() {
     return line;
 }
 
+std::string ChildProcess::readUntil(const std::string& marker) {
+    std::string text;
+    char c = 0;
+    DWORD read = 0;
+    while (!text.ends_with(marker) && ReadFile(impl_->output, &c, 1, &read, nullptr) && read == 1) {
+        text += c;
+    }
+    return text;
+}
+
 std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
@@ -210,6 +220,15 @@ std::string ChildProcess::readLine() {
     return line;
 }
 
+std::string ChildProcess::readUntil(const std::string& marker) {
+    std::string text;
+    char c = 0;
+    while (!text.ends_with(marker) && read(impl_->output, &c, 1) == 1) {
+        text += c;
+    }
+    return text;
+}
+
 std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
@@ -221,6 +240,8 @@ std::string ChildProcess::readAll() {
 }
 
 void ChildProcess::writeInput(const std::string& text) {
+    // A child that has already ended must fail the write, not end the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     for (std::size_t offset = 0; offset < text.size();) {
         const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
         if (written <= 0) {

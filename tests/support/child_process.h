@@ -21,6 +21,11 @@ class ChildProcess {
     // Reads the child's output up to the next line break (without it); empty at the end.
     std::string readLine();
 
+    // Reads the child's output until it ends with `marker` (a prompt without a line break,
+    // for instance) and returns all of it; what was read before the end if the marker never
+    // comes.
+    std::string readUntil(const std::string& marker);
+
     // Writes the text to the child's standard input, all of it, as typed answers.
     void writeInput(const std::string& text);
 

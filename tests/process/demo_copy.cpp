@@ -1,0 +1,57 @@
+#include "tests/process/demo_copy.h"
+
+#include <algorithm>
+
+namespace velkora::testing {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kDemoName = "velkora-updater-demo.exe";
+#else
+constexpr const char* kDemoName = "velkora-updater-demo";
+#endif
+
+// The build puts the demo, with its firmware package, in a folder of its own beside the one
+// that holds the test programs.
+std::filesystem::path builtDemoFolder() {
+    return programsFolder().parent_path() / "demo";
+}
+
+}  // namespace
+
+DemoCopy::DemoCopy(const std::string& scenarioText) {
+    namespace fs = std::filesystem;
+    fs::copy_file(builtDemoFolder() / kDemoName, folder() / kDemoName);
+    fs::copy(builtDemoFolder() / "firmware", folder() / "firmware", fs::copy_options::recursive);
+    writeFileText(folder() / "scenario.scn", scenarioText);
+}
+
+std::unique_ptr<ChildProcess> DemoCopy::start(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all{"--scenario", (folder() / "scenario.scn").string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return std::make_unique<ChildProcess>(
+        folder() / kDemoName, all,
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
+}
+
+std::vector<std::filesystem::path> DemoCopy::files(const std::string& prefix) const {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(logs(), error)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            found.push_back(entry.path());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string consoleText(std::string output) {
+    std::erase(output, '\r');
+    if (output.starts_with("velkora-updater-demo:")) {
+        output.erase(0, output.find('\n') + 1);
+    }
+    return output;
+}
+
+}  // namespace velkora::testing
