@@ -62,7 +62,7 @@ void RunLog::writeLine(std::string_view text) {
 }
 
 std::filesystem::path RunLog::writeFaultDump(std::string_view text) {
-    const std::filesystem::path target = firstFreeName(
+    std::filesystem::path target = firstFreeName(
         path_.parent_path(), "fault_dump_" + fileTimestamp(clock_.calendarTime()), ".txt");
     if (target.empty()) {
         throw std::runtime_error("Unable to create a unique fault-dump file.");

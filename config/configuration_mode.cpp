@@ -40,7 +40,8 @@ class ConfigurationSession {
         try {
             edit();
         } catch (const std::exception& failure) {
-            handleFailure(failure);
+            closeAfterFailure(failure);
+            throw;
         }
     }
 
@@ -190,7 +191,10 @@ class ConfigurationSession {
         services_.out << "Exited without storing changes.\n";
     }
 
-    [[noreturn]] void handleFailure(const std::exception& failure) {
+    // Leaves the management interface after a failure. A lost connection becomes the message
+    // that tells the technician nothing was stored; any other failure is passed on unchanged by
+    // the caller.
+    void closeAfterFailure(const std::exception& failure) {
         if (!exitAttempted_ && !storeOutcomeUncertain_) {
             exitQuietly(management_.handle, sequence_, log_);
         }
@@ -202,7 +206,6 @@ class ConfigurationSession {
                 "stored; reconnect the device to continue. Detail: " +
                 message);
         }
-        throw;
     }
 
     platform::Services& services_;

@@ -57,7 +57,7 @@ Buffer readWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
     }
     // Anything left (no size known, or the file grew since) is read in pieces, never past the
     // limit by more than one piece.
-    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kPiece = std::size_t{64} * 1024;
     while (file && file.peek() != std::ifstream::traits_type::eof()) {
         const std::size_t used = bytes.size();
         bytes.resize(used + kPiece);

@@ -23,7 +23,7 @@ struct UpdateManifest {
 
 // A manifest is a few hundred bytes; anything beyond this is not one, and is refused before it
 // is read into memory.
-inline constexpr std::uintmax_t kMaxManifestBytes = 1024 * 1024;
+inline constexpr std::uintmax_t kMaxManifestBytes = std::uintmax_t{1024} * 1024;
 
 // The whole manifest file, bytes unchanged. Fails with "Unable to open <path>" and, for a file
 // larger than kMaxManifestBytes, with "Manifest file is too large.".

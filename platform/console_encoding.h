@@ -16,7 +16,8 @@ namespace velkora::platform {
 class Utf8ConsoleOutputScope {
   public:
     Utf8ConsoleOutputScope();
-    ~Utf8ConsoleOutputScope();
+    // Not defaulted: on Windows it puts the console's code page back.
+    ~Utf8ConsoleOutputScope();  // NOLINT(performance-trivially-destructible)
     Utf8ConsoleOutputScope(const Utf8ConsoleOutputScope&) = delete;
     Utf8ConsoleOutputScope& operator=(const Utf8ConsoleOutputScope&) = delete;
 

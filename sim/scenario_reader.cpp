@@ -370,9 +370,13 @@ AdapterSpec parseScenario(std::string_view text, const std::string& sourceName) 
             sectionName = std::string(trim(line.substr(1, line.size() - 2)));
             const auto found = table.find(sectionName);
             if (found == table.end()) {
-                throw ScenarioError(where + "unknown section [" + sectionName +
-                                    "] (adapter, bootloader, application, timing, fault_dump, "
-                                    "config, faults, bus)");
+                std::string message = where;
+                message += "unknown section [";
+                message += sectionName;
+                message +=
+                    "] (adapter, bootloader, application, timing, fault_dump, config, "
+                    "faults, bus)";
+                throw ScenarioError(message);
             }
             section = &found->second;
             continue;
@@ -384,9 +388,14 @@ AdapterSpec parseScenario(std::string_view text, const std::string& sourceName) 
         const std::string key(trim(line.substr(0, equals)));
         const std::string_view value = trim(line.substr(equals + 1));
         if (section == nullptr) {
-            throw ScenarioError(where + key + ": a field must stand in a [section]");
+            std::string message = where;
+            message += key;
+            message += ": a field must stand in a [section]";
+            throw ScenarioError(message);
         }
-        const std::string field = sectionName + "." + key;
+        std::string field = sectionName;
+        field += '.';
+        field += key;
         try {
             if (sectionName == "faults") {
                 spec.faults.push_back(parseFault(key, value));

@@ -2,7 +2,7 @@
 
 namespace velkora::sim {
 
-SimEnvironment::SimEnvironment(AdapterSpec spec, SimOptions options)
+SimEnvironment::SimEnvironment(const AdapterSpec& spec, SimOptions options)
     : timeline_(options.mode),
       clock_(timeline_, options.tickStartMs, options.calendarStart),
       adapter_(timeline_, spec),

@@ -22,7 +22,7 @@ struct SimOptions {
 // the demo program puts behind the platform seam in place of the clock and the HID bus.
 class SimEnvironment {
   public:
-    explicit SimEnvironment(AdapterSpec spec, SimOptions options = {});
+    explicit SimEnvironment(const AdapterSpec& spec, SimOptions options = {});
 
     Timeline& timeline() { return timeline_; }
     SimClock& clock() { return clock_; }

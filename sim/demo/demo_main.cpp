@@ -39,8 +39,7 @@ int demoMain(const std::vector<NativeString>& arguments) {
     std::cerr << "velkora-updater-demo: simulated Velkora from "
               << velkora::platform::toUtf8(scenario.native()) << "\n";
 
-    velkora::sim::SimEnvironment sim(std::move(spec),
-                                     {velkora::sim::Timeline::Mode::RealTime, 0, 0});
+    velkora::sim::SimEnvironment sim(spec, {velkora::sim::Timeline::Mode::RealTime, 0, 0});
     // The simulated bus keeps 1 ms frames; on Windows that needs the precise timer throughout.
     velkora::platform::PreciseSleepScope preciseSleep(sim.clock());
     velkora::platform::Services services{

@@ -343,7 +343,7 @@ enum class Leaves { No, Yes };
 // A request of the run itself or of the transfer: the bootloader's answer is taken by its
 // command and sequence alone, so a wrong magic or version does no harm.
 Target bootloaderRequest(const char* name, FlowId f, const char* request,
-                         std::vector<std::string> logTail, Leaves leaves = Leaves::No) {
+                         const std::vector<std::string>& logTail, Leaves leaves = Leaves::No) {
     std::optional<Failure> answerLost;
     if (leaves == Leaves::Yes) {
         answerLost = fails(kGone, logTail);

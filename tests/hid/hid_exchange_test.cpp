@@ -31,13 +31,13 @@ Report received(const HidResponse& response) {
 // A scripted bus with one open handle on it; the handle goes before the port it reads from.
 struct Bus {
     HidResponse exchange(std::uint32_t timeoutMs, std::uint8_t sequence = kSequence,
-                         std::vector<std::uint8_t> payload = {}) {
+                         const std::vector<std::uint8_t>& payload = {}) {
         return hidExchange(handle, kCommand, sequence, payload, timeoutMs);
     }
 
     // The message the exchange fails with, or "" when it returns.
     std::string failure(std::uint32_t timeoutMs, std::uint8_t sequence = kSequence,
-                        std::vector<std::uint8_t> payload = {}) {
+                        const std::vector<std::uint8_t>& payload = {}) {
         try {
             exchange(timeoutMs, sequence, std::move(payload));
         } catch (const std::runtime_error& error) {

@@ -21,7 +21,7 @@ class ScriptedConnectionFixture : public ::testing::Test {
 
     // Scripts the answer to the next request.
     void answer(std::uint8_t command, std::uint8_t sequence, std::uint8_t status = 0,
-                std::vector<std::uint8_t> payload = {}) {
+                const std::vector<std::uint8_t>& payload = {}) {
         port.onRequest().reply(responseReport(command, sequence, status, payload));
     }
 

@@ -6,10 +6,12 @@ namespace {
 constexpr std::uint64_t kVirtualLimitMs = 2 * 60 * 60 * 1000;
 }
 
-SimServices::SimServices(const std::filesystem::path& programFolder, sim::AdapterSpec spec,
+// The script is taken by value because its key and line lists are moved out of it.
+SimServices::SimServices(const std::filesystem::path& programFolder, const sim::AdapterSpec& spec,
+                         // cppcheck-suppress passedByValue
                          UserScript script, sim::SimOptions options)
     : host(programFolder),
-      sim_(std::move(spec), options),
+      sim_(spec, options),
       keys_(sim_.timeline(), std::move(script.keys)),
       input_(sim_.timeline(), std::move(script.lines), &screen_),
       in_(&input_),
