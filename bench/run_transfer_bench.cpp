@@ -35,9 +35,9 @@ struct TransferTiming {
 };
 
 TransferTiming transferTiming(sim::Timeline::Mode mode) {
-    sim::AdapterSpec spec = sim::defaultAdapterSpec();
-    spec.timing.usbFrames = true;
-    sim::SimEnvironment sim(std::move(spec), {mode, 0, 0});
+    sim::AdapterProfile profile = sim::defaultAdapterSpec();
+    profile.timing.usbFrames = true;
+    sim::SimEnvironment sim(std::move(profile), {mode, 0, 0});
     BenchServices bench(sim.clock(), sim.bus());
     platform::Services& services = bench.services();
     RunLog log = openRunLog(bench.folder(), sim.clock());

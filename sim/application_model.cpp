@@ -2,9 +2,9 @@
 
 namespace velkora::sim {
 
-ApplicationModel::ApplicationModel(const ApplicationSpec& spec, std::string faultDump,
-                                   const std::array<ConfigItemSpec, kConfigItemCount>& config)
-    : spec_(spec), faultDump_(std::move(faultDump)) {
+ApplicationModel::ApplicationModel(const ApplicationProfile& profile, std::string faultDump,
+                                   const std::array<ConfigItemProfile, kConfigItemCount>& config)
+    : profile_(profile), faultDump_(std::move(faultDump)) {
     for (std::size_t i = 0; i < kConfigItemCount; ++i) {
         config_.present[i] = config[i].present;
         config_.stored[i] = config[i].stored;
@@ -71,11 +71,11 @@ Outcome ApplicationModel::getInfo(const WireRequest& request) const {
     if (!request.payload.empty()) {
         return reply(request, status::kBadLength);
     }
-    std::vector<std::uint8_t> payload(spec_.identity.begin(), spec_.identity.end());
+    std::vector<std::uint8_t> payload(profile_.identity.begin(), profile_.identity.end());
     payload.resize(4, 0);
     payload.push_back(0x00);
-    payload.push_back(spec_.wireFormat);
-    payload.insert(payload.end(), spec_.infoTail.begin(), spec_.infoTail.end());
+    payload.push_back(profile_.wireFormat);
+    payload.insert(payload.end(), profile_.infoTail.begin(), profile_.infoTail.end());
     return reply(request, status::kOk, std::move(payload));
 }
 
@@ -83,7 +83,7 @@ Outcome ApplicationModel::getConfig(const WireRequest& request) const {
     if (!request.payload.empty()) {
         return reply(request, status::kBadLength);
     }
-    std::vector<std::uint8_t> payload{spec_.wireFormat, 0};
+    std::vector<std::uint8_t> payload{profile_.wireFormat, 0};
     for (std::size_t i = 0; i < kConfigItemCount; ++i) {
         if (config_.present[i]) {
             payload.push_back(static_cast<std::uint8_t>(i + 1));

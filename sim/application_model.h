@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 #include "sim/device_outcome.h"
 
 namespace velkora::sim {
@@ -24,8 +24,8 @@ struct ConfigState {
 // the configuration (GET_INFO, GET_CONFIG, SET_CONFIG_ITEM, STORE_CONFIG, RESET_CONFIG).
 class ApplicationModel {
   public:
-    ApplicationModel(const ApplicationSpec& spec, std::string faultDump,
-                     const std::array<ConfigItemSpec, kConfigItemCount>& config);
+    ApplicationModel(const ApplicationProfile& profile, std::string faultDump,
+                     const std::array<ConfigItemProfile, kConfigItemCount>& config);
 
     Outcome handle(const WireRequest& request);
 
@@ -44,7 +44,7 @@ class ApplicationModel {
     Outcome getConfig(const WireRequest& request) const;
     Outcome setConfigItem(const WireRequest& request);
 
-    ApplicationSpec spec_;
+    ApplicationProfile profile_;
     std::string faultDump_;
     ConfigState config_;
     std::uint32_t exits_ = 0;

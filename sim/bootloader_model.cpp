@@ -16,11 +16,12 @@ void append(std::vector<std::uint8_t>& out, const VersionBytes& version) {
 
 }  // namespace
 
-BootloaderModel::BootloaderModel(const BootloaderSpec& spec, const ApplicationSpec& application)
-    : spec_(spec),
+BootloaderModel::BootloaderModel(const BootloaderProfile& profile,
+                                 const ApplicationProfile& application)
+    : profile_(profile),
       application_{application.valid, application.version, application.hardwareInterface,
                    application.compatibility},
-      status_(spec.prior) {}
+      status_(profile.prior) {}
 
 void BootloaderModel::restart() {
     if (status_.state != transfer_state::kError) {
@@ -75,19 +76,19 @@ Outcome BootloaderModel::getInfo(const WireRequest& request) const {
     if (!request.payload.empty()) {
         return reply(request, status::kBadLength);
     }
-    std::vector<std::uint8_t> payload{spec_.protocolMajor,
-                                      spec_.protocolMinor,
-                                      spec_.reportLength,
-                                      spec_.payloadCapacity,
+    std::vector<std::uint8_t> payload{profile_.protocolMajor,
+                                      profile_.protocolMinor,
+                                      profile_.reportLength,
+                                      profile_.payloadCapacity,
                                       0,
                                       0,
                                       0,
                                       0};
-    payload.insert(payload.end(), spec_.deviceId.begin(), spec_.deviceId.end());
+    payload.insert(payload.end(), profile_.deviceId.begin(), profile_.deviceId.end());
     payload.resize(40, 0);
-    append(payload, spec_.bootloaderVersion);
-    append(payload, spec_.hardwareVersion);
-    payload.push_back(spec_.compatibility);
+    append(payload, profile_.bootloaderVersion);
+    append(payload, profile_.hardwareVersion);
+    payload.push_back(profile_.compatibility);
     return reply(request, status::kOk, std::move(payload));
 }
 
@@ -137,7 +138,7 @@ Outcome BootloaderModel::startUpdate(const WireRequest& request) {
         return reply(request, status::kBusy);
     }
     const std::uint32_t size = getLe32(p, 2);
-    if (size == 0 || size > spec_.maxImageSize) {
+    if (size == 0 || size > profile_.maxImageSize) {
         return reply(request, status::kBadSize);
     }
     status_.state = transfer_state::kReceiving;
@@ -196,11 +197,11 @@ Outcome BootloaderModel::endUpdate(const WireRequest& request) {
     if (info.kind == ImageKind::Damaged) {
         return failTransfer(request, status::kSbsfuError, std::move(payload));
     }
-    if (info.kind == ImageKind::Tagged && info.header.compatibility != spec_.compatibility) {
+    if (info.kind == ImageKind::Tagged && info.header.compatibility != profile_.compatibility) {
         return failTransfer(request, status::kCompatMismatch, std::move(payload));
     }
     application_.valid = true;
-    application_.compatibility = spec_.compatibility;
+    application_.compatibility = profile_.compatibility;
     if (info.kind == ImageKind::Tagged) {
         application_.version = info.header.version;
         if (info.header.hardwareInterface) {

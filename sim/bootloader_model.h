@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 #include "sim/device_outcome.h"
 
 namespace velkora::sim {
@@ -26,7 +26,7 @@ struct InstalledApplication {
 // START_UPDATE is refused with BUSY unless the bootloader is IDLE with no active transfer.
 class BootloaderModel {
   public:
-    BootloaderModel(const BootloaderSpec& spec, const ApplicationSpec& application);
+    BootloaderModel(const BootloaderProfile& profile, const ApplicationProfile& application);
 
     Outcome handle(const WireRequest& request);
 
@@ -51,7 +51,7 @@ class BootloaderModel {
                          std::vector<std::uint8_t> payload = {});
     bool transferActive() const;
 
-    BootloaderSpec spec_;
+    BootloaderProfile profile_;
     InstalledApplication application_;
     TransferStatus status_;
     std::vector<std::uint8_t> image_;

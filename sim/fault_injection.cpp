@@ -35,7 +35,7 @@ const KindName& entry(FaultKind kind) {
                          [kind](const KindName& k) { return k.kind == kind; });
 }
 
-void bendReport(ReportTweak& tweak, const FaultSpec& fault) {
+void bendReport(ReportTweak& tweak, const FaultProfile& fault) {
     switch (fault.kind) {
         case FaultKind::Status:
             tweak.status = static_cast<std::uint8_t>(fault.value);
@@ -71,7 +71,7 @@ void bendReport(ReportTweak& tweak, const FaultSpec& fault) {
     }
 }
 
-void addToPlan(ResponsePlan& plan, const FaultSpec& fault) {
+void addToPlan(ResponsePlan& plan, const FaultProfile& fault) {
     if (fault.report > 0) {
         bendReport(plan.dumpReports[fault.report], fault);
         return;
@@ -180,7 +180,7 @@ void omitConfigItems(WireAnswer& answer, const std::vector<std::uint8_t>& items)
 ResponsePlan FaultInjector::planFor(std::uint8_t command) {
     const std::uint32_t occurrence = ++seen_[command];
     ResponsePlan plan;
-    for (const FaultSpec& fault : faults_) {
+    for (const FaultProfile& fault : faults_) {
         if (fault.command == command && (fault.occurrence == 0 || fault.occurrence == occurrence)) {
             addToPlan(plan, fault);
         }

@@ -36,7 +36,7 @@ enum class FaultKind {
 
 // One injected fault: which request it hits and what happens. Faults are meant to be listed
 // as table rows, so a test matrix can combine every request with every kind.
-struct FaultSpec {
+struct FaultProfile {
     std::uint8_t command = 0;
     std::uint32_t occurrence = 1;  // the n-th request with this command, counting from 1;
                                    // 0 hits every one
@@ -91,12 +91,12 @@ struct ResponsePlan {
 // Counts the requests per command code and hands out the plan for each.
 class FaultInjector {
   public:
-    explicit FaultInjector(std::vector<FaultSpec> faults) : faults_(std::move(faults)) {}
+    explicit FaultInjector(std::vector<FaultProfile> faults) : faults_(std::move(faults)) {}
 
     ResponsePlan planFor(std::uint8_t command);
 
   private:
-    std::vector<FaultSpec> faults_;
+    std::vector<FaultProfile> faults_;
     std::array<std::uint32_t, 256> seen_{};
 };
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 
 namespace velkora::sim {
 

@@ -82,11 +82,11 @@ TransferStatus parseTransfer(std::string_view text) {
     return status;
 }
 
-ConfigItemSpec parseItem(std::string_view text, std::uint8_t valueCount) {
+ConfigItemProfile parseItem(std::string_view text, std::uint8_t valueCount) {
     if (text == "absent") {
-        return ConfigItemSpec{false, 0, 0};
+        return ConfigItemProfile{false, 0, 0};
     }
-    ConfigItemSpec item;
+    ConfigItemProfile item;
     bool stored = false;
     for (const scenario::Setting& s : scenario::splitSettings(text)) {
         std::uint8_t* target = s.key == "stored"    ? &item.stored
@@ -105,19 +105,19 @@ ConfigItemSpec parseItem(std::string_view text, std::uint8_t valueCount) {
     return item;
 }
 
-ExtraInterfaceSpec parseExtra(std::string_view text) {
+ExtraInterfaceProfile parseExtra(std::string_view text) {
     const std::vector<scenario::Setting> settings = scenario::splitSettings(text);
     if (settings.empty() || settings[0].hasValue) {
         throw ValueError("expected bootloader, management or unreadable, then settings");
     }
-    ExtraInterfaceSpec extra;
+    ExtraInterfaceProfile extra;
     const std::string& kind = settings[0].key;
     if (kind == "bootloader") {
-        extra.kind = ExtraInterfaceSpec::Kind::Bootloader;
+        extra.kind = ExtraInterfaceProfile::Kind::Bootloader;
     } else if (kind == "management") {
-        extra.kind = ExtraInterfaceSpec::Kind::Management;
+        extra.kind = ExtraInterfaceProfile::Kind::Management;
     } else if (kind == "unreadable") {
-        extra.kind = ExtraInterfaceSpec::Kind::Unreadable;
+        extra.kind = ExtraInterfaceProfile::Kind::Unreadable;
     } else {
         throw ValueError("expected bootloader, management or unreadable, got \"" + kind + "\"");
     }
@@ -151,8 +151,8 @@ std::vector<std::uint8_t> parseChunkSizes(std::string_view text) {
 
 // "START_UPDATE 2" or "DATA_CHUNK every" = "status BUSY", "unplug 0", "payload_length 0
 // report=3".
-FaultSpec parseFault(std::string_view key, std::string_view value) {
-    FaultSpec fault;
+FaultProfile parseFault(std::string_view key, std::string_view value) {
+    FaultProfile fault;
     const std::vector<scenario::Setting> target = scenario::splitSettings(key);
     if (target.size() != 2 || target[0].hasValue || target[1].hasValue) {
         throw ValueError(
@@ -206,7 +206,7 @@ FaultSpec parseFault(std::string_view key, std::string_view value) {
     return fault;
 }
 
-using Apply = std::function<void(AdapterSpec&, std::string_view)>;
+using Apply = std::function<void(AdapterProfile&, std::string_view)>;
 struct Field {
     bool repeatable = false;
     Apply apply;
@@ -221,27 +221,29 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
     using namespace scenario;
     std::map<std::string, Section, std::less<>> table;
     table["adapter"] = {
-        {"identity",
-         once([](AdapterSpec& s, std::string_view v) { s.identity.initial = parseIdentity(v); })},
-        {"manufacturer",
-         once([](AdapterSpec& s, std::string_view v) { s.identity.manufacturer = parseText(v); })},
-        {"bootloader_product", once([](AdapterSpec& s, std::string_view v) {
+        {"identity", once([](AdapterProfile& s, std::string_view v) {
+             s.identity.initial = parseIdentity(v);
+         })},
+        {"manufacturer", once([](AdapterProfile& s, std::string_view v) {
+             s.identity.manufacturer = parseText(v);
+         })},
+        {"bootloader_product", once([](AdapterProfile& s, std::string_view v) {
              s.identity.bootloaderProduct = parseText(v);
          })},
-        {"management_product", once([](AdapterSpec& s, std::string_view v) {
+        {"management_product", once([](AdapterProfile& s, std::string_view v) {
              s.identity.managementProduct = parseText(v);
          })},
         {"serial",
-         once([](AdapterSpec& s, std::string_view v) { s.identity.serial = parseText(v); })},
-        {"bootloader_path", once([](AdapterSpec& s, std::string_view v) {
+         once([](AdapterProfile& s, std::string_view v) { s.identity.serial = parseText(v); })},
+        {"bootloader_path", once([](AdapterProfile& s, std::string_view v) {
              s.identity.bootloaderPath = parseText(v);
          })},
-        {"management_path", once([](AdapterSpec& s, std::string_view v) {
+        {"management_path", once([](AdapterProfile& s, std::string_view v) {
              s.identity.managementPath = parseText(v);
          })},
     };
     table["bootloader"] = {
-        {"protocol", once([](AdapterSpec& s, std::string_view v) {
+        {"protocol", once([](AdapterProfile& s, std::string_view v) {
              const std::size_t dot = v.find('.');
              if (dot == std::string_view::npos) {
                  throw ValueError("expected major.minor like 1.2, got \"" + std::string(v) + "\"");
@@ -249,78 +251,80 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
              s.bootloader.protocolMajor = parseByte(v.substr(0, dot));
              s.bootloader.protocolMinor = parseByte(v.substr(dot + 1));
          })},
-        {"report_length", once([](AdapterSpec& s, std::string_view v) {
+        {"report_length", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.reportLength = parseByte(v);
          })},
-        {"payload_capacity", once([](AdapterSpec& s, std::string_view v) {
+        {"payload_capacity", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.payloadCapacity = parseByte(v);
          })},
-        {"device_id", once([](AdapterSpec& s, std::string_view v) {
+        {"device_id", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.deviceId = toArray<12>(parseHexBytes(v, 12));
          })},
-        {"version", once([](AdapterSpec& s, std::string_view v) {
+        {"version", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.bootloaderVersion = parseVersionBytes(v);
          })},
-        {"hardware_version", once([](AdapterSpec& s, std::string_view v) {
+        {"hardware_version", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.hardwareVersion = parseVersionBytes(v);
          })},
-        {"compatibility", once([](AdapterSpec& s, std::string_view v) {
+        {"compatibility", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.compatibility = parseByte(v);
          })},
-        {"max_image_size", once([](AdapterSpec& s, std::string_view v) {
+        {"max_image_size", once([](AdapterProfile& s, std::string_view v) {
              s.bootloader.maxImageSize = parseNumber(v);
          })},
-        {"transfer",
-         once([](AdapterSpec& s, std::string_view v) { s.bootloader.prior = parseTransfer(v); })},
+        {"transfer", once([](AdapterProfile& s, std::string_view v) {
+             s.bootloader.prior = parseTransfer(v);
+         })},
     };
     table["application"] = {
         {"valid",
-         once([](AdapterSpec& s, std::string_view v) { s.application.valid = parseYesNo(v); })},
-        {"version", once([](AdapterSpec& s, std::string_view v) {
+         once([](AdapterProfile& s, std::string_view v) { s.application.valid = parseYesNo(v); })},
+        {"version", once([](AdapterProfile& s, std::string_view v) {
              s.application.version = parseVersionBytes(v);
          })},
-        {"hwif", once([](AdapterSpec& s, std::string_view v) {
+        {"hwif", once([](AdapterProfile& s, std::string_view v) {
              s.application.hardwareInterface = parseVersionBytes(v);
          })},
-        {"compatibility", once([](AdapterSpec& s, std::string_view v) {
+        {"compatibility", once([](AdapterProfile& s, std::string_view v) {
              s.application.compatibility = parseByte(v);
          })},
-        {"identity", once([](AdapterSpec& s, std::string_view v) {
+        {"identity", once([](AdapterProfile& s, std::string_view v) {
              const std::string text = parseText(v);
              if (text.size() != 4) {
                  throw ValueError("expected four characters like APP1");
              }
              s.application.identity = text;
          })},
-        {"wire_format",
-         once([](AdapterSpec& s, std::string_view v) { s.application.wireFormat = parseByte(v); })},
-        {"info_tail", once([](AdapterSpec& s, std::string_view v) {
+        {"wire_format", once([](AdapterProfile& s, std::string_view v) {
+             s.application.wireFormat = parseByte(v);
+         })},
+        {"info_tail", once([](AdapterProfile& s, std::string_view v) {
              s.application.infoTail = toArray<9>(parseHexBytes(v, 9));
          })},
     };
-    auto number = [](std::uint32_t TimingSpec::*member) {
+    auto number = [](std::uint32_t TimingProfile::*member) {
         return once(
-            [member](AdapterSpec& s, std::string_view v) { s.timing.*member = parseNumber(v); });
+            [member](AdapterProfile& s, std::string_view v) { s.timing.*member = parseNumber(v); });
     };
     table["timing"] = {
         {"usb_frames",
-         once([](AdapterSpec& s, std::string_view v) { s.timing.usbFrames = parseYesNo(v); })},
-        {"plug_in_ms", number(&TimingSpec::plugInMs)},
-        {"response_ms", number(&TimingSpec::responseMs)},
-        {"end_update_ms", number(&TimingSpec::endUpdateMs)},
-        {"detach_ms", number(&TimingSpec::detachMs)},
-        {"app_enumeration_ms", number(&TimingSpec::appEnumerationMs)},
-        {"bootloader_enumeration_ms", number(&TimingSpec::bootloaderEnumerationMs)},
-        {"dump_interval_ms", number(&TimingSpec::dumpIntervalMs)},
-        {"dump_chunk_sizes", once([](AdapterSpec& s, std::string_view v) {
+         once([](AdapterProfile& s, std::string_view v) { s.timing.usbFrames = parseYesNo(v); })},
+        {"plug_in_ms", number(&TimingProfile::plugInMs)},
+        {"response_ms", number(&TimingProfile::responseMs)},
+        {"end_update_ms", number(&TimingProfile::endUpdateMs)},
+        {"detach_ms", number(&TimingProfile::detachMs)},
+        {"app_enumeration_ms", number(&TimingProfile::appEnumerationMs)},
+        {"bootloader_enumeration_ms", number(&TimingProfile::bootloaderEnumerationMs)},
+        {"dump_interval_ms", number(&TimingProfile::dumpIntervalMs)},
+        {"dump_chunk_sizes", once([](AdapterProfile& s, std::string_view v) {
              s.timing.dumpChunkSizes = parseChunkSizes(v);
          })},
-        {"after_install", once([](AdapterSpec& s, std::string_view v) {
+        {"after_install", once([](AdapterProfile& s, std::string_view v) {
              s.timing.afterInstall = parseAfterInstall(v);
          })},
     };
     auto dumpText = [&dumpStarted](bool lineEnd) {
-        return Field{true, [&dumpStarted, lineEnd](AdapterSpec& s, std::string_view v) {
+        return Field{true, [&dumpStarted, lineEnd](AdapterProfile& s, std::string_view v) {
                          if (!dumpStarted) {
                              s.faultDump.clear();
                              dumpStarted = true;
@@ -334,11 +338,11 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
     table["fault_dump"] = {{"line", dumpText(true)}, {"raw", dumpText(false)}};
     for (std::size_t i = 0; i < kConfigItemCount; ++i) {
         table["config"]["item" + std::to_string(i + 1)] =
-            once([i](AdapterSpec& s, std::string_view v) {
+            once([i](AdapterProfile& s, std::string_view v) {
                 s.config[i] = parseItem(v, kConfigValueCounts[i]);
             });
     }
-    table["bus"] = {{"extra", Field{true, [](AdapterSpec& s, std::string_view v) {
+    table["bus"] = {{"extra", Field{true, [](AdapterProfile& s, std::string_view v) {
                                         s.extras.push_back(parseExtra(v));
                                     }}}};
     table["faults"] = {};
@@ -347,8 +351,8 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
 
 }  // namespace
 
-AdapterSpec parseScenario(std::string_view text, const std::string& sourceName) {
-    AdapterSpec spec = defaultAdapterSpec();
+AdapterProfile parseScenario(std::string_view text, const std::string& sourceName) {
+    AdapterProfile profile = defaultAdapterSpec();
     bool dumpStarted = false;
     const auto table = sectionTable(dumpStarted);
     const Section* section = nullptr;
@@ -398,7 +402,7 @@ AdapterSpec parseScenario(std::string_view text, const std::string& sourceName) 
         field += key;
         try {
             if (sectionName == "faults") {
-                spec.faults.push_back(parseFault(key, value));
+                profile.faults.push_back(parseFault(key, value));
                 continue;
             }
             const auto found = section->find(key);
@@ -412,15 +416,15 @@ AdapterSpec parseScenario(std::string_view text, const std::string& sourceName) 
                                         std::to_string(earlier->second) + ")");
                 }
             }
-            found->second.apply(spec, value);
+            found->second.apply(profile, value);
         } catch (const ValueError& error) {
             throw ScenarioError(where + field + ": " + error.what());
         }
     }
-    return spec;
+    return profile;
 }
 
-AdapterSpec readScenarioFile(const std::filesystem::path& path) {
+AdapterProfile readScenarioFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw ScenarioError("Unable to read scenario file " + platform::toUtf8(path.native()));

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 
 namespace velkora::sim {
 
@@ -18,7 +18,7 @@ class ScenarioError : public std::runtime_error {
 
 // Reads a scenario (the format is described in docs/scenarios.md). Everything the file does
 // not say keeps the value of defaultAdapterSpec().
-AdapterSpec parseScenario(std::string_view text, const std::string& sourceName);
-AdapterSpec readScenarioFile(const std::filesystem::path& path);
+AdapterProfile parseScenario(std::string_view text, const std::string& sourceName);
+AdapterProfile readScenarioFile(const std::filesystem::path& path);
 
 }  // namespace velkora::sim

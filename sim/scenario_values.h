@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 
 namespace velkora::sim::scenario {
 

@@ -2,10 +2,10 @@
 
 namespace velkora::sim {
 
-SimEnvironment::SimEnvironment(const AdapterSpec& spec, SimOptions options)
+SimEnvironment::SimEnvironment(const AdapterProfile& profile, SimOptions options)
     : timeline_(options.mode),
       clock_(timeline_, options.tickStartMs, options.calendarStart),
-      adapter_(timeline_, spec),
-      bus_(timeline_, adapter_, spec.extras, spec.timing.usbFrames) {}
+      adapter_(timeline_, profile),
+      bus_(timeline_, adapter_, profile.extras, profile.timing.usbFrames) {}
 
 }  // namespace velkora::sim

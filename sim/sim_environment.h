@@ -4,7 +4,7 @@
 #include <ctime>
 #include <memory>
 
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 #include "sim/sim_clock.h"
 #include "sim/simulated_adapter.h"
 #include "sim/simulated_bus.h"
@@ -22,7 +22,7 @@ struct SimOptions {
 // the demo program puts behind the platform seam in place of the clock and the HID bus.
 class SimEnvironment {
   public:
-    explicit SimEnvironment(const AdapterSpec& spec, SimOptions options = {});
+    explicit SimEnvironment(const AdapterProfile& profile, SimOptions options = {});
 
     Timeline& timeline() { return timeline_; }
     SimClock& clock() { return clock_; }

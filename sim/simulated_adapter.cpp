@@ -16,14 +16,14 @@ std::string extraDumpText(std::uint32_t number) {
 
 }  // namespace
 
-SimulatedAdapter::SimulatedAdapter(Timeline& timeline, AdapterSpec spec)
+SimulatedAdapter::SimulatedAdapter(Timeline& timeline, AdapterProfile profile)
     : timeline_(timeline),
-      spec_(std::move(spec)),
-      bootloader_(spec_.bootloader, spec_.application),
-      application_(spec_.application, spec_.faultDump, spec_.config),
-      faults_(spec_.faults) {
-    if (spec_.timing.plugInMs == 0) {
-        identity_ = spec_.identity.initial;
+      profile_(std::move(profile)),
+      bootloader_(profile_.bootloader, profile_.application),
+      application_(profile_.application, profile_.faultDump, profile_.config),
+      faults_(profile_.faults) {
+    if (profile_.timing.plugInMs == 0) {
+        identity_ = profile_.identity.initial;
     }
 }
 
@@ -32,11 +32,11 @@ void SimulatedAdapter::hostStartedListing() {
         return;
     }
     listed_ = true;
-    if (spec_.timing.plugInMs > 0 && spec_.identity.initial != Identity::Absent) {
+    if (profile_.timing.plugInMs > 0 && profile_.identity.initial != Identity::Absent) {
         const std::uint64_t expected = presence_;
-        timeline_.schedule(timeline_.now() + fromMs(spec_.timing.plugInMs), [this, expected] {
+        timeline_.schedule(timeline_.now() + fromMs(profile_.timing.plugInMs), [this, expected] {
             if (presence_ == expected && identity_ == Identity::Absent) {
-                appear(spec_.identity.initial);
+                appear(profile_.identity.initial);
             }
         });
     }
@@ -47,7 +47,7 @@ std::optional<PresentInterface> SimulatedAdapter::presentInterface() const {
         return std::nullopt;
     }
     const bool bootloader = identity_ == Identity::Bootloader;
-    const IdentitySpec& id = spec_.identity;
+    const IdentityProfile& id = profile_.identity;
     platform::HidDeviceInfo info{
         platform::fromUtf8(bootloader ? id.bootloaderPath : id.managementPath), id.manufacturer,
         bootloader ? id.bootloaderProduct : id.managementProduct, id.serial};
@@ -96,7 +96,7 @@ void SimulatedAdapter::vanishAt(Micros at, std::optional<Identity> comeBackAs,
 // boundary of its own, as on a full-speed interrupt endpoint.
 Micros SimulatedAdapter::sendAt(Micros ready, const InputReport& report) {
     Micros at = std::max(ready, lastReportAt_);
-    if (spec_.timing.usbFrames) {
+    if (profile_.timing.usbFrames) {
         at = nextFrameBoundary(at);
     }
     lastReportAt_ = at;
@@ -143,9 +143,9 @@ void SimulatedAdapter::receive(std::uint64_t presence, std::span<const std::uint
     Outcome outcome = plan.execute ? handleRequest(request)
                                    : reply(request, plan.answer.status.value_or(status::kOk));
     omitConfigItems(outcome.answer, plan.omittedItems);
-    std::uint32_t workMs = spec_.timing.responseMs + plan.delayMs;
+    std::uint32_t workMs = profile_.timing.responseMs + plan.delayMs;
     if (request.command == command::kEndUpdate && identity_ == Identity::Bootloader) {
-        workMs += spec_.timing.endUpdateMs;
+        workMs += profile_.timing.endUpdateMs;
     }
     const Micros ready = arrivedAt + fromMs(workMs);
     sendEarlierReports(request, plan, ready);
@@ -178,7 +178,7 @@ void SimulatedAdapter::sendEarlierReports(const WireRequest& request, const Resp
 
 void SimulatedAdapter::carryOut(Effect effect, Micros answeredAt, const WireRequest& request,
                                 const ResponsePlan& plan) {
-    const TimingSpec& timing = spec_.timing;
+    const TimingProfile& timing = profile_.timing;
     const Micros leaveAt = answeredAt + fromMs(timing.detachMs);
     switch (effect) {
         case Effect::None:
@@ -212,8 +212,8 @@ void SimulatedAdapter::carryOut(Effect effect, Micros answeredAt, const WireRequ
 void SimulatedAdapter::streamDump(Micros from, std::uint8_t sequence, const ResponsePlan& plan) {
     const std::uint64_t stream = ++dumpStream_;
     const std::uint64_t presence = presence_;
-    const Micros interval = fromMs(spec_.timing.dumpIntervalMs);
-    const std::vector<std::uint8_t>& sizes = spec_.timing.dumpChunkSizes;
+    const Micros interval = fromMs(profile_.timing.dumpIntervalMs);
+    const std::vector<std::uint8_t>& sizes = profile_.timing.dumpChunkSizes;
 
     std::vector<std::string> pieces;
     const std::string& text = application_.faultDump();
@@ -233,7 +233,7 @@ void SimulatedAdapter::streamDump(Micros from, std::uint8_t sequence, const Resp
         InputReport report =
             encodeAnswer(WireAnswer{command::kFaultDump, sequence, status::kOk,
                                     std::vector<std::uint8_t>(pieces[k].begin(), pieces[k].end())});
-        const Micros sendTime = spec_.timing.usbFrames ? nextFrameBoundary(at - 1) : at;
+        const Micros sendTime = profile_.timing.usbFrames ? nextFrameBoundary(at - 1) : at;
         const auto tweak = plan.dumpReports.find(number);
         if (tweak != plan.dumpReports.end()) {
             if (tweak->second.unplug) {

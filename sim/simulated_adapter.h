@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/hid_port.h"
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 #include "sim/application_model.h"
 #include "sim/bootloader_model.h"
 #include "sim/fault_injection.h"
@@ -38,7 +38,7 @@ class SimulatedAdapter {
     // Where the adapter's reports go: every connection open on the given appearance.
     using ReportOutput = std::function<void(std::uint64_t presence, const InputReport&)>;
 
-    SimulatedAdapter(Timeline& timeline, AdapterSpec spec);
+    SimulatedAdapter(Timeline& timeline, AdapterProfile profile);
     SimulatedAdapter(const SimulatedAdapter&) = delete;
     SimulatedAdapter& operator=(const SimulatedAdapter&) = delete;
 
@@ -63,7 +63,7 @@ class SimulatedAdapter {
     const std::vector<ReceivedRequest>& requests() const { return requests_; }
     const BootloaderModel& bootloader() const { return bootloader_; }
     const ApplicationModel& application() const { return application_; }
-    const AdapterSpec& spec() const { return spec_; }
+    const AdapterProfile& profile() const { return profile_; }
 
   private:
     Micros sendAt(Micros ready, const InputReport& report);
@@ -77,7 +77,7 @@ class SimulatedAdapter {
     Outcome handleRequest(const WireRequest& request);
 
     Timeline& timeline_;
-    AdapterSpec spec_;
+    AdapterProfile profile_;
     BootloaderModel bootloader_;
     ApplicationModel application_;
     FaultInjector faults_;

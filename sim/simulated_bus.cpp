@@ -17,17 +17,17 @@ constexpr const char* kInvalidParameter = "Windows error 87";
 // Extra interfaces use presence tokens far away from the adapter's.
 constexpr std::uint64_t kExtraPresenceBase = std::uint64_t{1} << 48;
 
-platform::HidDeviceInfo extraInfo(const ExtraInterfaceSpec& spec, std::size_t index) {
+platform::HidDeviceInfo extraInfo(const ExtraInterfaceProfile& profile, std::size_t index) {
     const std::string path = "\\\\?\\hid#vid_0483&pid_a5b9#9&5e" + std::to_string(index) +
                              "c0ffee&0&000" + std::to_string(index) +
                              "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-    switch (spec.kind) {
-        case ExtraInterfaceSpec::Kind::Bootloader:
-            return {platform::fromUtf8(path), "Velkora", "Velkora Bootloader", spec.serial};
-        case ExtraInterfaceSpec::Kind::Management:
+    switch (profile.kind) {
+        case ExtraInterfaceProfile::Kind::Bootloader:
+            return {platform::fromUtf8(path), "Velkora", "Velkora Bootloader", profile.serial};
+        case ExtraInterfaceProfile::Kind::Management:
             return {platform::fromUtf8(path), "Velkora", "Velkora Management Interface",
-                    spec.serial};
-        case ExtraInterfaceSpec::Kind::Unreadable:
+                    profile.serial};
+        case ExtraInterfaceProfile::Kind::Unreadable:
             break;
     }
     return {platform::fromUtf8(path), "", "", ""};
@@ -55,7 +55,7 @@ class SimConnection final : public platform::HidConnection {
 }  // namespace
 
 SimulatedBus::SimulatedBus(Timeline& timeline, SimulatedAdapter& adapter,
-                           std::vector<ExtraInterfaceSpec> extras, bool usbFrames)
+                           std::vector<ExtraInterfaceProfile> extras, bool usbFrames)
     : timeline_(timeline), adapter_(adapter), usbFrames_(usbFrames) {
     for (std::size_t i = 0; i < extras.size(); ++i) {
         extras_.push_back(Extra{extraInfo(extras[i], i), kExtraPresenceBase + i, extras[i].appearMs,

@@ -20,7 +20,7 @@ namespace velkora::sim {
 class SimulatedBus final : public platform::HidPort {
   public:
     SimulatedBus(Timeline& timeline, SimulatedAdapter& adapter,
-                 std::vector<ExtraInterfaceSpec> extras, bool usbFrames);
+                 std::vector<ExtraInterfaceProfile> extras, bool usbFrames);
     SimulatedBus(const SimulatedBus&) = delete;
     SimulatedBus& operator=(const SimulatedBus&) = delete;
 

@@ -25,12 +25,12 @@ int demoMain(const std::vector<NativeString>& arguments) {
         return 1;
     }
     velkora::platform::Host& host = velkora::platform::systemHost();
-    velkora::sim::AdapterSpec spec;
+    velkora::sim::AdapterProfile profile;
     std::filesystem::path scenario;
     try {
         scenario =
             demo.scenario ? *demo.scenario : host.programFolder() / "scenarios" / "default.scn";
-        spec = velkora::sim::readScenarioFile(scenario);
+        profile = velkora::sim::readScenarioFile(scenario);
     } catch (const std::exception& error) {
         std::cerr << "velkora-updater-demo: " << error.what() << "\n";
         return 1;
@@ -39,7 +39,7 @@ int demoMain(const std::vector<NativeString>& arguments) {
     std::cerr << "velkora-updater-demo: simulated Velkora from "
               << velkora::platform::toUtf8(scenario.native()) << "\n";
 
-    velkora::sim::SimEnvironment sim(spec, {velkora::sim::Timeline::Mode::RealTime, 0, 0});
+    velkora::sim::SimEnvironment sim(profile, {velkora::sim::Timeline::Mode::RealTime, 0, 0});
     // The simulated bus keeps 1 ms frames; on Windows that needs the precise timer throughout.
     velkora::platform::PreciseSleepScope preciseSleep(sim.clock());
     velkora::platform::Services services{

@@ -55,9 +55,9 @@ class TransferAgainstSimulator : public ::testing::TestWithParam<TransferCase> {
 // there: the BUSY recovery's rows, a refused chunk and a rejected image.
 TEST_P(TransferAgainstSimulator, EndsAsTheDeviceDecides) {
     TempFolder folder;
-    sim::AdapterSpec spec = sim::parseScenario(
+    sim::AdapterProfile profile = sim::parseScenario(
         std::string("[bootloader]\ncompatibility = 0x03\n") + GetParam().scenario, "row.scn");
-    SimServices sim(folder.path(), spec);
+    SimServices sim(folder.path(), profile);
     platform::Services& services = sim.services();
     RunLog log = openRunLog(folder.path(), services.clock);
     HidHandle handle = openHidDevice(services, services.hid.enumerate().front().path);

@@ -14,11 +14,11 @@ std::string hexByte(std::uint8_t value) {
 }  // namespace
 
 void writeFirmwarePackage(const std::filesystem::path& programFolder,
-                          const FirmwarePackageSpec& spec) {
-    const std::string compatibility = "0x" + hexByte(spec.compatibility);
+                          const FirmwarePackageProfile& profile) {
+    const std::string compatibility = "0x" + hexByte(profile.compatibility);
     std::string image =
-        "VELKORA-SIM-IMAGE compatibility=" + compatibility + " version=" + spec.version + "\n";
-    for (std::size_t i = 0; image.size() < spec.bodyBytes; ++i) {
+        "VELKORA-SIM-IMAGE compatibility=" + compatibility + " version=" + profile.version + "\n";
+    for (std::size_t i = 0; image.size() < profile.bodyBytes; ++i) {
         image += static_cast<char>('a' + i % 26);
     }
     std::string sha;
@@ -26,7 +26,7 @@ void writeFirmwarePackage(const std::filesystem::path& programFolder,
              std::span(reinterpret_cast<const std::uint8_t*>(image.data()), image.size()))) {
         sha += hexByte(byte);
     }
-    const std::string imageName = "velkora_" + spec.version + ".sfb";
+    const std::string imageName = "velkora_" + profile.version + ".sfb";
     const std::filesystem::path folder = programFolder / "firmware";
     std::filesystem::create_directories(folder);
     writeFileText(folder / imageName, image);
@@ -35,7 +35,7 @@ void writeFirmwarePackage(const std::filesystem::path& programFolder,
                   "  \"package_format\": \"zuq_hid_sbsfu_update\",\n"
                   "  \"product\": \"ZUQ\",\n"
                   "  \"firmware_version\": \"" +
-                      spec.version +
+                      profile.version +
                       "\",\n"
                       "  \"sfb_file\": \"" +
                       imageName +

@@ -188,7 +188,7 @@ TranscriptResult runFlow(const Flow& f, const std::vector<std::string>& faultLin
     const std::filesystem::path scenario = folder.path() / "case.scn";
     writeFileText(scenario, text);
 
-    TranscriptScript script{scenario.string(), f.arguments, {}, FirmwarePackageSpec{}};
+    TranscriptScript script{scenario.string(), f.arguments, {}, FirmwarePackageProfile{}};
     for (const std::string& line : f.lines) {
         script.user.lines.push_back({0, line});
     }

@@ -13,7 +13,7 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::EndsWith;
 
-const FirmwarePackageSpec kPackage{0x01, "1.5.0.0", 102};
+const FirmwarePackageProfile kPackage{0x01, "1.5.0.0", 102};
 const std::string kLateAdapter = "[timing]\nplug_in_ms = 16000\n";
 const std::string kCancelled = "\nUpdate cancelled.\n" + kPressEnter;
 const std::string kTwoBootloaders =

@@ -25,8 +25,8 @@ const std::string kApplication =
     "compatibility = 0x03\n";
 
 // 102 bytes: two chunks of 51.
-const FirmwarePackageSpec kPackage{0x03, "1.5.0.0", 102};
-const FirmwarePackageSpec kOtherCompatibility{0x02, "1.5.0.0", 102};
+const FirmwarePackageProfile kPackage{0x03, "1.5.0.0", 102};
+const FirmwarePackageProfile kOtherCompatibility{0x02, "1.5.0.0", 102};
 
 std::string deviceShown(const std::string& serialLine, bool appValid = true) {
     return "Bootloader version: 1.3.0.0\n"
@@ -67,7 +67,7 @@ struct RunCase {
     std::string bootloader;   // more [bootloader] fields
     std::string application;  // more [application] fields
     std::string rest;         // further sections
-    std::optional<FirmwarePackageSpec> package;
+    std::optional<FirmwarePackageProfile> package;
     std::vector<std::string> typed;
     int exitCode;
     std::string console;            // printed after "Reading device information..."

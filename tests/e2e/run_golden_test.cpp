@@ -29,7 +29,7 @@ TEST_P(RunTranscript, MatchesGolden) {
 }
 
 // 510 bytes: ten chunks, so the progress line stays short enough to read.
-const FirmwarePackageSpec kPackage{0x03, "1.5.0.0", 510};
+const FirmwarePackageProfile kPackage{0x03, "1.5.0.0", 510};
 
 INSTANTIATE_TEST_SUITE_P(
     Golden, RunTranscript,

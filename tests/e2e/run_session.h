@@ -35,7 +35,7 @@ inline const std::string kPressEnter = "\nPress Enter to close.";
 
 // The session with the scenario text written to a file of its own for the run.
 inline TranscriptResult runSession(const std::string& scenarioText, UserScript user,
-                                   std::optional<FirmwarePackageSpec> package,
+                                   std::optional<FirmwarePackageProfile> package,
                                    std::vector<std::string> arguments = {},
                                    const SessionBody& body = runRealEntryPoint) {
     TempFolder folder;

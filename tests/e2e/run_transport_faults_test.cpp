@@ -45,7 +45,7 @@ const std::string kAdapter =
     "[application]\nversion = 1.4.0.12\nhwif = 1.2.0.0\n"
     "[bootloader]\nversion = 1.3.0.0\nhardware_version = 2.1.0.0\n";
 // 300 bytes: six chunks.
-const FirmwarePackageSpec kPackage{0x01, "1.5.0.0", 300};
+const FirmwarePackageProfile kPackage{0x01, "1.5.0.0", 300};
 
 TranscriptResult runWith(const std::string& faults, bool startsDevice) {
     const UserScript user{startsDevice ? std::vector<sim::ConsoleLine>{{0, "3"}}

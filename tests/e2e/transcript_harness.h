@@ -17,10 +17,10 @@ namespace velkora::testing {
 
 // One scripted session with the updater against a simulated adapter.
 struct TranscriptScript {
-    std::string scenario;                        // a file in tests/scenarios
-    std::vector<std::string> arguments;          // after the program's name
-    UserScript user;                             // lines typed and keys pressed at virtual times
-    std::optional<FirmwarePackageSpec> package;  // a firmware package beside the program
+    std::string scenario;                           // a file in tests/scenarios
+    std::vector<std::string> arguments;             // after the program's name
+    UserScript user;                                // lines typed and keys pressed at virtual times
+    std::optional<FirmwarePackageProfile> package;  // a firmware package beside the program
 };
 
 // What the session left behind.

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"late_adapter.scn",
                     {},
                     {{{0, "2"}, {0, "4"}}, {{5000, kArrowUpPrefix}, {5000, kArrowUp}}},
-                    FirmwarePackageSpec{}}},
+                    FirmwarePackageProfile{}}},
         // The longest path: the adapter arrives after 16 s; the user updates its firmware,
         // answers the question after the update a few seconds later (the adapter restarts
         // after installing) with R and finds the same adapter with the new version,
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {0, "y"},
                       {0, "4"}},
                      {}},
-                    FirmwarePackageSpec{}}},
+                    FirmwarePackageProfile{}}},
         // Without update firmware, Q ends the wait silently.
         GoldenCase{"cancel_wait_without_package",
                    {"late_adapter.scn", {}, {{}, {{3000, 'q'}}}, std::nullopt}},

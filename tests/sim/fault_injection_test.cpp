@@ -34,9 +34,9 @@ std::string exchangeSummary(SimRig& rig, HidHandle& handle) {
 class FaultKinds : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultKinds, BendTheAnswerAsTheUpdaterSeesIt) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.faults = {{command::kGetInfo, 2, GetParam().kind, GetParam().value, 0}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.faults = {{command::kGetInfo, 2, GetParam().kind, GetParam().value, 0}};
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
     EXPECT_EQ(exchangeSummary(rig, handle),
               "length=65 magic=ok version=1 status=0 payload=49 after_ms=0");
@@ -75,13 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Faults aimed at dump reports bend those reports only, and extra reports follow the end.
 TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.identity.initial = Identity::Application;
-    spec.timing.dumpChunkSizes = {10};
-    spec.faults = {{command::kFaultDump, 1, FaultKind::PayloadLength, 0, 2},
-                   {command::kFaultDump, 1, FaultKind::NoReportId, 0, 3},
-                   {command::kFaultDump, 1, FaultKind::ExtraAfterEnd, 2, 0}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.identity.initial = Identity::Application;
+    profile.timing.dumpChunkSizes = {10};
+    profile.faults = {{command::kFaultDump, 1, FaultKind::PayloadLength, 0, 2},
+                      {command::kFaultDump, 1, FaultKind::NoReportId, 0, 3},
+                      {command::kFaultDump, 1, FaultKind::ExtraAfterEnd, 2, 0}};
+    SimRig rig(profile);
     HidHandle app = rig.openPresent();
     rig.send(app, command::kFaultDump, {}, 5000);
     std::vector<std::string> reports;
@@ -103,11 +103,11 @@ TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
 // Pulled out in the middle of a dump: the reports before arrive, then the interface is gone
 // and every later read fails as on a vanished device.
 TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.identity.initial = Identity::Application;
-    spec.timing.dumpChunkSizes = {10};
-    spec.faults = {{command::kFaultDump, 1, FaultKind::Unplug, 0, 3}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.identity.initial = Identity::Application;
+    profile.timing.dumpChunkSizes = {10};
+    profile.faults = {{command::kFaultDump, 1, FaultKind::Unplug, 0, 3}};
+    SimRig rig(profile);
     HidHandle app = rig.openPresent();
     rig.send(app, command::kFaultDump, {}, 5000);
     std::vector<std::string> reports;
@@ -128,11 +128,11 @@ TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
 // An item left out of one GET_CONFIG answer: the count and the length shrink with it, the
 // other pairs keep their order, and the next answer lists the item again.
 TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.identity.initial = Identity::Application;
-    spec.faults = {{command::kGetConfig, 1, FaultKind::OmitItem, 7, 0},
-                   {command::kGetConfig, 1, FaultKind::OmitItem, 1, 0}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.identity.initial = Identity::Application;
+    profile.faults = {{command::kGetConfig, 1, FaultKind::OmitItem, 7, 0},
+                      {command::kGetConfig, 1, FaultKind::OmitItem, 1, 0}};
+    SimRig rig(profile);
     HidHandle app = rig.openPresent();
     const auto items = [&] {
         const HidResponse r = rig.send(app, command::kGetConfig, {}, 5000);
@@ -149,9 +149,10 @@ TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {
 // A bootloader found BUSY: the prior state is what GET_STATUS reports, and it decides
 // whether START_UPDATE is refused.
 TEST(PriorTransferState, RefusesStartUntilAborted) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.bootloader.prior = {transfer_state::kReceiving, true, command::kDataChunk, 0, 5000, 510};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.bootloader.prior = {
+        transfer_state::kReceiving, true, command::kDataChunk, 0, 5000, 510};
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
     EXPECT_EQ(rig.send(handle, command::kStartUpdate, startUpdatePayload(100)).responseStatus(),
               status::kBusy);

@@ -52,11 +52,11 @@ TEST(AdapterIdentity, HandOverAndBackKeepsSerial) {
 // A store makes the working copy permanent and restarts the adapter into its bootloader; the
 // next application start reads the stored copy. Restoring defaults only stages them.
 TEST(AdapterIdentity, StoreRestartsIntoBootloaderWithStoredConfiguration) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.identity.initial = Identity::Application;
-    spec.config[2] = {true, 0, 2};
-    spec.config[6] = {false, 0, 0};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.identity.initial = Identity::Application;
+    profile.config[2] = {true, 0, 2};
+    profile.config[6] = {false, 0, 0};
+    SimRig rig(profile);
     HidHandle app = rig.openPresent();
 
     EXPECT_EQ(rig.send(app, command::kSetConfigItem, {3, 1}, 5000).responseStatus(), status::kOk);
@@ -87,12 +87,12 @@ TEST(AdapterIdentity, StoreRestartsIntoBootloaderWithStoredConfiguration) {
 // The dump follows its acknowledgement in reports of the configured sizes, all with the
 // command's sequence number; after CLEAR_FAULTS the next dump is the empty one.
 TEST(AdapterIdentity, FaultDumpStreamsInChunksAndClears) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.identity.initial = Identity::Application;
-    spec.faultDump =
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.identity.initial = Identity::Application;
+    profile.faultDump =
         faultDumpBeginMarker() + "001\r\n001 FLT_WELD 00100 00003\r\n" + faultDumpEndMarker();
-    spec.timing.dumpChunkSizes = {20, 1, 56};
-    SimRig rig(spec);
+    profile.timing.dumpChunkSizes = {20, 1, 56};
+    SimRig rig(profile);
     HidHandle app = rig.openPresent();
 
     auto download = [&] {
@@ -112,7 +112,7 @@ TEST(AdapterIdentity, FaultDumpStreamsInChunksAndClears) {
         return std::pair(dump, sizes);
     };
     const auto [dump, sizes] = download();
-    EXPECT_EQ(dump, spec.faultDump);
+    EXPECT_EQ(dump, profile.faultDump);
     EXPECT_EQ(std::vector<int>(sizes.begin(), sizes.begin() + 4),
               (std::vector<int>{20, 1, 56, 20}));
 
@@ -122,11 +122,11 @@ TEST(AdapterIdentity, FaultDumpStreamsInChunksAndClears) {
 
 // The bus faults: interfaces besides the adapter are listed as they are, and never answer.
 TEST(AdapterIdentity, ExtraInterfacesAreListedButMute) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.extras = {{ExtraInterfaceSpec::Kind::Bootloader, "S2", 0},
-                   {ExtraInterfaceSpec::Kind::Unreadable, "ignored", 0},
-                   {ExtraInterfaceSpec::Kind::Management, "FOREIGN", 500}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.extras = {{ExtraInterfaceProfile::Kind::Bootloader, "S2", 0},
+                      {ExtraInterfaceProfile::Kind::Unreadable, "ignored", 0},
+                      {ExtraInterfaceProfile::Kind::Management, "FOREIGN", 500}};
+    SimRig rig(profile);
     auto devices = rig.env.bus().enumerate();
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[1].serial, "S2");

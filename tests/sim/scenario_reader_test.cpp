@@ -10,18 +10,18 @@ namespace {
 // The demo's own scenario is the documented example: it must read, and say what the demo
 // promises (a valid application, a fault log with several kinds of records, all nine items).
 TEST(ScenarioReader, DemoScenarioDescribesTheDemoAdapter) {
-    const AdapterSpec spec = readScenarioFile(VELKORA_DEMO_SCENARIO);
-    EXPECT_TRUE(spec.application.valid);
-    EXPECT_GT(spec.timing.plugInMs, 0u);
-    EXPECT_EQ(spec.faultDump.rfind(faultDumpBeginMarker(), 0), 0u);
-    EXPECT_NE(spec.faultDump.find(faultDumpEndMarker()), std::string::npos);
-    for (const ConfigItemSpec& item : spec.config) {
+    const AdapterProfile profile = readScenarioFile(VELKORA_DEMO_SCENARIO);
+    EXPECT_TRUE(profile.application.valid);
+    EXPECT_GT(profile.timing.plugInMs, 0u);
+    EXPECT_EQ(profile.faultDump.rfind(faultDumpBeginMarker(), 0), 0u);
+    EXPECT_NE(profile.faultDump.find(faultDumpEndMarker()), std::string::npos);
+    for (const ConfigItemProfile& item : profile.config) {
         EXPECT_TRUE(item.present);
     }
 }
 
 TEST(ScenarioReader, ReadsEveryKindOfField) {
-    const AdapterSpec spec = parseScenario(R"(# a comment
+    const AdapterProfile profile = parseScenario(R"(# a comment
 [adapter]
 identity = application
 serial = "AB\x43"
@@ -54,28 +54,28 @@ GET_INFO 1 = unplug 1500
 [bus]
 extra = management serial=OTHER appear_ms=100
 )",
-                                           "inline.scn");
-    EXPECT_EQ(spec.identity.initial, Identity::Application);
-    EXPECT_EQ(spec.identity.serial, "ABC");
-    EXPECT_EQ(spec.identity.bootloaderPath, "\\\\?\\hid#vid_0483&pid_a5b9#x");
-    EXPECT_EQ(spec.bootloader.protocolMinor, 1);
-    EXPECT_EQ(spec.bootloader.bootloaderVersion, (VersionBytes{2, 0, 1, 255}));
-    EXPECT_EQ(spec.bootloader.prior.state, transfer_state::kError);
-    EXPECT_EQ(spec.bootloader.prior.lastStatus, 8);
-    EXPECT_EQ(spec.timing.dumpChunkSizes, (std::vector<std::uint8_t>{1, 56}));
-    EXPECT_EQ(spec.faultDump, "\x1b[30;46m[EOL] DATA DUMP BEGIN\x1b[0m\r\n000\\r\\n")
+                                                 "inline.scn");
+    EXPECT_EQ(profile.identity.initial, Identity::Application);
+    EXPECT_EQ(profile.identity.serial, "ABC");
+    EXPECT_EQ(profile.identity.bootloaderPath, "\\\\?\\hid#vid_0483&pid_a5b9#x");
+    EXPECT_EQ(profile.bootloader.protocolMinor, 1);
+    EXPECT_EQ(profile.bootloader.bootloaderVersion, (VersionBytes{2, 0, 1, 255}));
+    EXPECT_EQ(profile.bootloader.prior.state, transfer_state::kError);
+    EXPECT_EQ(profile.bootloader.prior.lastStatus, 8);
+    EXPECT_EQ(profile.timing.dumpChunkSizes, (std::vector<std::uint8_t>{1, 56}));
+    EXPECT_EQ(profile.faultDump, "\x1b[30;46m[EOL] DATA DUMP BEGIN\x1b[0m\r\n000\\r\\n")
         << "escapes only in quoted text";
-    EXPECT_EQ(spec.config[1].defaultValue, 2);
-    EXPECT_FALSE(spec.config[8].present);
-    ASSERT_EQ(spec.faults.size(), 4u);
-    EXPECT_EQ(spec.faults[0].value, 5u);
-    EXPECT_EQ(spec.faults[1].occurrence, 0u);
-    EXPECT_EQ(spec.faults[1].value, 1u);
-    EXPECT_EQ(spec.faults[2].report, 3u);
-    EXPECT_EQ(spec.faults[3].kind, FaultKind::Unplug);
-    EXPECT_EQ(spec.faults[3].value, 1500u);
-    ASSERT_EQ(spec.extras.size(), 1u);
-    EXPECT_EQ(spec.extras[0].appearMs, 100u);
+    EXPECT_EQ(profile.config[1].defaultValue, 2);
+    EXPECT_FALSE(profile.config[8].present);
+    ASSERT_EQ(profile.faults.size(), 4u);
+    EXPECT_EQ(profile.faults[0].value, 5u);
+    EXPECT_EQ(profile.faults[1].occurrence, 0u);
+    EXPECT_EQ(profile.faults[1].value, 1u);
+    EXPECT_EQ(profile.faults[2].report, 3u);
+    EXPECT_EQ(profile.faults[3].kind, FaultKind::Unplug);
+    EXPECT_EQ(profile.faults[3].value, 1500u);
+    ASSERT_EQ(profile.extras.size(), 1u);
+    EXPECT_EQ(profile.extras[0].appearMs, 100u);
 }
 
 struct Malformed {

@@ -14,7 +14,8 @@ namespace velkora::sim::testing {
 // that the model is seen exactly as the updater sees it.
 class SimRig {
   public:
-    explicit SimRig(AdapterSpec spec, SimOptions options = {}) : env(std::move(spec), options) {}
+    explicit SimRig(AdapterProfile profile, SimOptions options = {})
+        : env(std::move(profile), options) {}
 
     // Opens the interface the adapter shows now (the test fails when it shows none).
     HidHandle openPresent() {

@@ -34,9 +34,9 @@ constexpr std::uint8_t kError = transfer_state::kError;
 class TransferStateMachine : public ::testing::TestWithParam<TransferCase> {};
 
 TEST_P(TransferStateMachine, AnswersAndStates) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.bootloader.maxImageSize = 4096;
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.bootloader.maxImageSize = 4096;
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
     int index = 0;
     for (const Step& step : GetParam().steps) {
@@ -117,10 +117,10 @@ class EndUpdateInstall : public ::testing::TestWithParam<InstallCase> {};
 // The image's own header decides whether it installs and which version the application then
 // reports; the bytes that END_UPDATE counts are all the bytes received.
 TEST_P(EndUpdateInstall, ChecksImageAndReportsVersion) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.bootloader.compatibility = 0x03;
-    spec.application.version = {1, 4, 0, 12};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.bootloader.compatibility = 0x03;
+    profile.application.version = {1, 4, 0, 12};
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
 
     std::string text = GetParam().header + std::string(200, 'x');

@@ -13,9 +13,9 @@ namespace {
 // Waiting costs no real time: a read with nothing due returns its time-out at once and the
 // clock has moved by exactly that much.
 TEST(VirtualTime, ReadWithNothingDueJumpsToItsTimeOut) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.faults = {{command::kGetInfo, 1, FaultKind::NoAnswer, 0, 0}};
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.faults = {{command::kGetInfo, 1, FaultKind::NoAnswer, 0, 0}};
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
     const std::uint64_t before = rig.env.clock().tickCount64();
     EXPECT_THROW(rig.send(handle, command::kGetInfo, {}, 5000), std::runtime_error);
@@ -25,10 +25,10 @@ TEST(VirtualTime, ReadWithNothingDueJumpsToItsTimeOut) {
 // The 32-bit tick count wraps like GetTickCount; an exchange that spans the wrap still
 // measures its time-out correctly.
 TEST(VirtualTime, TickCountWrapsInsideAnExchange) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.faults = {{command::kGetInfo, 1, FaultKind::Stale, 1, 0},
-                   {command::kGetInfo, 1, FaultKind::Delay, 2500, 0}};
-    SimRig rig(spec, SimOptions{Timeline::Mode::Virtual, (std::uint64_t{1} << 32) - 1000, 0});
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.faults = {{command::kGetInfo, 1, FaultKind::Stale, 1, 0},
+                      {command::kGetInfo, 1, FaultKind::Delay, 2500, 0}};
+    SimRig rig(profile, SimOptions{Timeline::Mode::Virtual, (std::uint64_t{1} << 32) - 1000, 0});
     HidHandle handle = rig.openPresent();
     EXPECT_EQ(rig.env.clock().tickCount32(), 0xFFFFFC18u);
     EXPECT_EQ(rig.send(handle, command::kGetInfo).responseStatus(), status::kOk);
@@ -38,9 +38,9 @@ TEST(VirtualTime, TickCountWrapsInsideAnExchange) {
 
 // A late adapter plugs in a set time after the updater first looks, while it sleeps.
 TEST(VirtualTime, DeviceEventsHappenInsideSleeps) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.timing.plugInMs = 2000;
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.timing.plugInMs = 2000;
+    SimRig rig(profile);
     rig.sleepMs(5000);  // before the updater looks, nothing is counted
     EXPECT_TRUE(rig.env.bus().enumerate().empty());
     rig.sleepMs(1999);
@@ -52,9 +52,9 @@ TEST(VirtualTime, DeviceEventsHappenInsideSleeps) {
 // With the full-speed timing model a request leaves at the next 1 ms frame and its answer
 // comes back one frame later; a write that cannot wait for a frame times out.
 TEST(VirtualTime, UsbFramesPutReportsOnMillisecondBoundaries) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.timing.usbFrames = true;
-    SimRig rig(spec);
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.timing.usbFrames = true;
+    SimRig rig(profile);
     HidHandle handle = rig.openPresent();
     EXPECT_EQ(rig.send(handle, command::kGetStatus).responseStatus(), status::kOk);
     EXPECT_EQ(rig.env.timeline().now(), fromMs(2));
@@ -116,10 +116,10 @@ namespace {
 // The demo's mode: the same model on the steady clock, where waits really sleep. Only lower
 // bounds are checked, which hold however busy the machine is.
 TEST(RealTime, SameModelWithRealWaits) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.timing.plugInMs = 50;
-    spec.timing.usbFrames = true;
-    SimRig rig(spec, SimOptions{Timeline::Mode::RealTime, 0, 0});
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.timing.plugInMs = 50;
+    profile.timing.usbFrames = true;
+    SimRig rig(profile, SimOptions{Timeline::Mode::RealTime, 0, 0});
     EXPECT_TRUE(rig.env.bus().enumerate().empty());
     rig.sleepMs(60);
     EXPECT_GE(rig.env.timeline().now(), fromMs(60));
@@ -133,9 +133,9 @@ TEST(RealTime, SameModelWithRealWaits) {
 // A request crosses the bus at its frame boundary, however late after it the host's thread
 // runs again; the adapter's answer is timed from there.
 TEST(RealTime, RequestsArriveAtTheirFrameBoundary) {
-    AdapterSpec spec = defaultAdapterSpec();
-    spec.timing.usbFrames = true;
-    SimRig rig(spec, SimOptions{Timeline::Mode::RealTime, 0, 0});
+    AdapterProfile profile = defaultAdapterSpec();
+    profile.timing.usbFrames = true;
+    SimRig rig(profile, SimOptions{Timeline::Mode::RealTime, 0, 0});
     HidHandle handle = rig.openPresent();
     ASSERT_TRUE(handle.valid());
     for (int i = 0; i < 5; ++i) {

@@ -7,11 +7,12 @@ constexpr std::uint64_t kVirtualLimitMs = 2 * 60 * 60 * 1000;
 }
 
 // The script is taken by value because its key and line lists are moved out of it.
-SimServices::SimServices(const std::filesystem::path& programFolder, const sim::AdapterSpec& spec,
+SimServices::SimServices(const std::filesystem::path& programFolder,
+                         const sim::AdapterProfile& profile,
                          // cppcheck-suppress passedByValue
                          UserScript script, sim::SimOptions options)
     : host(programFolder),
-      sim_(spec, options),
+      sim_(profile, options),
       keys_(sim_.timeline(), std::move(script.keys)),
       input_(sim_.timeline(), std::move(script.lines), &screen_),
       in_(&input_),

@@ -26,7 +26,7 @@ struct UserScript {
 // with a failure after two virtual hours instead of spinning on.
 class SimServices {
   public:
-    SimServices(const std::filesystem::path& programFolder, const sim::AdapterSpec& spec,
+    SimServices(const std::filesystem::path& programFolder, const sim::AdapterProfile& profile,
                 UserScript script = {}, sim::SimOptions options = {});
     SimServices(const SimServices&) = delete;
     SimServices& operator=(const SimServices&) = delete;

@@ -32,7 +32,7 @@ inline constexpr std::uint8_t kError = 3;
 }  // namespace transfer_state
 
 // How the adapter shows itself on the bus. Both identities carry the same serial number.
-struct IdentitySpec {
+struct IdentityProfile {
     Identity initial = Identity::Bootloader;
     std::string manufacturer = "Velkora";
     std::string bootloaderProduct = "Velkora Bootloader";
@@ -46,7 +46,7 @@ struct IdentitySpec {
         "001111000030}";
 };
 
-struct BootloaderSpec {
+struct BootloaderProfile {
     std::uint8_t protocolMajor = 1;
     std::uint8_t protocolMinor = 2;
     std::uint8_t reportLength = 0x40;
@@ -60,7 +60,7 @@ struct BootloaderSpec {
     TransferStatus prior;  // the transfer state the adapter is found in
 };
 
-struct ApplicationSpec {
+struct ApplicationProfile {
     bool valid = true;
     VersionBytes version{1, 0, 0, 0};
     VersionBytes hardwareInterface{1, 0, 0, 0};
@@ -72,7 +72,7 @@ struct ApplicationSpec {
     std::array<std::uint8_t, 9> infoTail{};
 };
 
-struct ConfigItemSpec {
+struct ConfigItemProfile {
     bool present = true;
     std::uint8_t stored = 0;
     std::uint8_t defaultValue = 0;
@@ -90,7 +90,7 @@ enum class AfterInstall {
     Absent,      // restarts into the application without its management interface
 };
 
-struct TimingSpec {
+struct TimingProfile {
     // A report crosses the bus only at the next 1 ms frame boundary, in each direction, as on
     // a full-speed USB interrupt endpoint.
     bool usbFrames = false;
@@ -110,7 +110,7 @@ struct TimingSpec {
 // An interface on the bus besides the adapter, for the bus faults: a second bootloader, a
 // second or foreign management interface, an interface whose strings cannot be read. It is
 // listed and can be opened, but never answers.
-struct ExtraInterfaceSpec {
+struct ExtraInterfaceProfile {
     enum class Kind { Bootloader, Management, Unreadable };
     Kind kind = Kind::Bootloader;
     std::string serial = "2050384E9999";
@@ -118,15 +118,15 @@ struct ExtraInterfaceSpec {
 };
 
 // One simulated adapter and its surroundings, as a scenario file describes them.
-struct AdapterSpec {
-    IdentitySpec identity;
-    BootloaderSpec bootloader;
-    ApplicationSpec application;
+struct AdapterProfile {
+    IdentityProfile identity;
+    BootloaderProfile bootloader;
+    ApplicationProfile application;
     std::string faultDump;  // the raw text the application streams for FAULT_DUMP
-    std::array<ConfigItemSpec, kConfigItemCount> config{};
-    TimingSpec timing;
-    std::vector<FaultSpec> faults;
-    std::vector<ExtraInterfaceSpec> extras;
+    std::array<ConfigItemProfile, kConfigItemCount> config{};
+    TimingProfile timing;
+    std::vector<FaultProfile> faults;
+    std::vector<ExtraInterfaceProfile> extras;
 };
 
 // The dump markers, as the device frames its fault log.
@@ -137,6 +137,6 @@ std::string emptyFaultDump();
 
 // A healthy adapter in its bootloader with a valid application, an empty fault log and all
 // nine configuration items.
-AdapterSpec defaultAdapterSpec();
+AdapterProfile defaultAdapterSpec();
 
 }  // namespace velkora::sim

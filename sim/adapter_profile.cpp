@@ -1,4 +1,4 @@
-#include "sim/adapter_spec.h"
+#include "sim/adapter_profile.h"
 
 namespace velkora::sim {
 
@@ -14,10 +14,10 @@ std::string emptyFaultDump() {
     return faultDumpBeginMarker() + "000\r\n" + faultDumpEndMarker();
 }
 
-AdapterSpec defaultAdapterSpec() {
-    AdapterSpec spec;
-    spec.faultDump = emptyFaultDump();
-    return spec;
+AdapterProfile defaultAdapterSpec() {
+    AdapterProfile profile;
+    profile.faultDump = emptyFaultDump();
+    return profile;
 }
 
 }  // namespace velkora::sim
