@@ -9,7 +9,9 @@
 
 namespace velkora::sim {
 
-// The command codes the simulated adapter answers.
+// The command codes the simulated adapter answers. They are written out here, on the device's
+// side, instead of being taken from the updater's own command tables: a wrong code in the
+// updater must make the tests fail, not be mirrored by the simulator.
 namespace command {
 inline constexpr std::uint8_t kGetInfo = 0x01;
 inline constexpr std::uint8_t kGetStatus = 0x02;
