@@ -37,27 +37,16 @@ TEST(ConfigurationDemo, StoredChangesAreWhatTheNextRunShows) {
     const std::string& printed = run.console;
     EXPECT_EQ(run.exitCode, 0) << printed;
 
-    const std::vector<std::string> stored{"1. Redriver level: One",
-                                          "2. LED mode: Default",
-                                          "3. Ramp rate: Aggressive8",
-                                          "4. Ramp mode: Full",
-                                          "5. Small-bus switch: WaitWithTimeout",
-                                          "6. Hot swap: Enabled",
-                                          "7. Samsung recovery: Disabled",
-                                          "8. PD3 follower: Enabled",
-                                          "9. PPS: Enabled"};
-    std::vector<std::string> oneChange = stored;
-    oneChange[1] = "2. LED mode: NoFlash *";
-    std::vector<std::string> twoChanges = oneChange;
-    twoChanges[6] = "7. Samsung recovery: Compatibility *";
-    std::vector<std::string> storedAfterwards = stored;
-    storedAfterwards[1] = "2. LED mode: NoFlash";
-    storedAfterwards[6] = "7. Samsung recovery: Compatibility";
+    const std::vector<std::string> oneChange = withLine(kStoredItems, 2, "2. LED mode: NoFlash *");
+    const std::vector<std::string> twoChanges =
+        withLine(oneChange, 7, "7. Samsung recovery: Compatibility *");
+    const std::vector<std::string> storedAfterwards = withLine(
+        withLine(kStoredItems, 2, "2. LED mode: NoFlash"), 7, "7. Samsung recovery: Compatibility");
 
     const std::string expected =
         "Starting configuration mode...\n"
         "Starting device and waiting for its management interface...\n" +
-        stagedView(stored) + kConfigMenu +
+        stagedView(kStoredItems) + kConfigMenu +
         "Item number (Enter to cancel): LED mode values:\n0. Default\n1. NoFlash\n2. Off\n"
         "Value (Enter to cancel): " +
         stagedView(oneChange) + kConfigMenu +

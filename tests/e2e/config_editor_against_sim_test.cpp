@@ -119,16 +119,7 @@ std::string failed(const std::string& message) {
     return "\nConfiguration failed.\n" + message + "\n\nPress Enter to close.";
 }
 
-// config_adapter.scn as stored, and after its defaults have been restored.
-const std::vector<std::string> kStoredItems{"1. Redriver level: One",
-                                            "2. LED mode: Default",
-                                            "3. Ramp rate: Aggressive8",
-                                            "4. Ramp mode: Full",
-                                            "5. Small-bus switch: WaitWithTimeout",
-                                            "6. Hot swap: Enabled",
-                                            "7. Samsung recovery: Disabled",
-                                            "8. PD3 follower: Enabled",
-                                            "9. PPS: Enabled"};
+// config_adapter.scn after its defaults have been restored.
 const std::vector<std::string> kDefaultItems{"1. Redriver level: Off *",
                                              "2. LED mode: Default",
                                              "3. Ramp rate: Safe *",
@@ -138,12 +129,6 @@ const std::vector<std::string> kDefaultItems{"1. Redriver level: Off *",
                                              "7. Samsung recovery: Disabled",
                                              "8. PD3 follower: Enabled",
                                              "9. PPS: Disabled *"};
-
-std::vector<std::string> withLine(std::vector<std::string> lines, std::size_t id,
-                                  std::string line) {
-    lines[id - 1] = std::move(line);
-    return lines;
-}
 
 const std::string kItemPrompt = "Item number (Enter to cancel): ";
 const std::string kValuePrompt = "Value (Enter to cancel): ";
