@@ -79,22 +79,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "\nUpdate failed.\nstoul argument out of range\n", true, 1}),
     [](const ::testing::TestParamInfo<ClosingCase>& row) { return row.param.name; });
 
-TEST(EntryPoint, RestartRunsAgainWithANewLogUnderTheSameGuard) {
+// Each run after a restart is handed the service flag of the command line again.
+TEST(EntryPoint, RestartRunsAgainWithANewLogUnderTheSameGuardAndServiceFlag) {
     TempFolder folder;
     FakeServices fake(folder.path());
-    int runs = 0;
+    std::vector<bool> serviceFlags;
     std::vector<std::filesystem::path> logs;
-    const int exitCode = runEntryPoint(fake.services(), commandLine({"updater"}), [&](bool) {
-        ++runs;
-        EXPECT_EQ(fake.host.claimsHeld, 1);
-        RunLog log = openRunLog(folder.path(), fake.clock);
-        logs.push_back(log.path());
-        if (runs < 3) {
-            throw RestartRequested();
-        }
-    });
+    const int exitCode = runEntryPoint(fake.services(), commandLine({"updater", "--Service"}),
+                                       [&](bool serviceMode) {
+                                           serviceFlags.push_back(serviceMode);
+                                           EXPECT_EQ(fake.host.claimsHeld, 1);
+                                           RunLog log = openRunLog(folder.path(), fake.clock);
+                                           logs.push_back(log.path());
+                                           if (serviceFlags.size() < 3) {
+                                               throw RestartRequested();
+                                           }
+                                       });
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(serviceFlags, (std::vector<bool>{true, true, true}));
     ASSERT_EQ(logs.size(), 3u);
     EXPECT_NE(logs[0], logs[1]);
     EXPECT_NE(logs[1], logs[2]);
@@ -126,19 +128,6 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ServiceSwitch,
                                            SwitchCase{{"updater", "--service2"}, false},
                                            SwitchCase{{"updater", "--servic"}, false},
                                            SwitchCase{{"--service"}, false}));
-
-TEST(EntryPoint, HandsTheServiceFlagToEveryRun) {
-    TempFolder folder;
-    FakeServices fake(folder.path());
-    std::vector<bool> flags;
-    runEntryPoint(fake.services(), commandLine({"updater", "--Service"}), [&](bool serviceMode) {
-        flags.push_back(serviceMode);
-        if (flags.size() < 2) {
-            throw RestartRequested();
-        }
-    });
-    EXPECT_EQ(flags, (std::vector<bool>{true, true}));
-}
 
 }  // namespace
 }  // namespace velkora

@@ -45,6 +45,16 @@ class FirmwareTransfer : public testing::ScriptedConnectionFixture {
                                 "Sending firmware", log);
     }
 
+    // The message the transfer fails with; empty when it completes.
+    std::string transferFailure(const std::vector<std::uint8_t>& bytes) {
+        try {
+            transfer(bytes);
+        } catch (const std::runtime_error& error) {
+            return error.what();
+        }
+        return "";
+    }
+
     // The chunk offsets and lengths the bootloader received.
     std::vector<std::pair<std::uint32_t, int>> chunksSent() const {
         std::vector<std::pair<std::uint32_t, int>> chunks;
@@ -111,13 +121,8 @@ TEST_F(FirmwareTransfer, AChunkFailureNamesItsOffset) {
     answer(kChunk, sequence++);
     answer(kChunk, sequence++);
     answer(kChunk, sequence++, 8);
-    try {
-        transfer(image(51 * 4));
-        FAIL();
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Sending firmware DATA_CHUNK failed at offset 102: OFFSET_MISMATCH");
-    }
+    EXPECT_EQ(transferFailure(image(51 * 4)),
+              "Sending firmware DATA_CHUNK failed at offset 102: OFFSET_MISMATCH");
     EXPECT_EQ(chunksSent().size(), 3u) << "nothing is sent after the failure";
 }
 
@@ -138,13 +143,7 @@ TEST_P(FirmwareTransferEnd, TheEndOfUpdateStatusDecides) {
     answer(kChunk, sequence++);
     answer(kStatus, sequence++, c.getStatus);
     answer(kEnd, sequence++, c.endStatus, endPayload(51));
-    std::string error;
-    try {
-        transfer(image(51));
-    } catch (const std::runtime_error& failure) {
-        error = failure.what();
-    }
-    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(transferFailure(image(51)), c.error);
     EXPECT_EQ(logLines().back(), c.lastLogLine) << "END_UPDATE is logged before it is judged";
 }
 
@@ -166,12 +165,7 @@ TEST_F(FirmwareTransfer, AStatusFailureAfterTheDataStopsBeforeTheEnd) {
     answer(kStart, sequence++);
     answer(kChunk, sequence++);
     answer(kStatus, sequence++, 5);
-    try {
-        transfer(image(51));
-        FAIL();
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Sending firmware GET_STATUS failed: BUSY");
-    }
+    EXPECT_EQ(transferFailure(image(51)), "Sending firmware GET_STATUS failed: BUSY");
     EXPECT_EQ(commandsSent().back(), kStatus);
 }
 

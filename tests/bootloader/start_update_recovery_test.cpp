@@ -61,6 +61,32 @@ TEST_P(StartUpdateRecovery, FollowsTheStateTheBootloaderReports) {
     EXPECT_EQ(logLines(), c.logLines);
 }
 
+template <typename T>
+std::vector<T> joined(std::vector<T> first, const std::vector<T>& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
+// START_UPDATE refused BUSY with the bootloader in ERROR and no transfer active: it is aborted.
+const std::vector<Step> kErrorThenAbort{
+    {kStart, kBusy, {}}, {kStatus, 0, status(3, 0)}, {kAbort, 0, {}}};
+const std::vector<std::string> kErrorAbortLog{
+    kPriorLine + summary("ERROR", "0"),
+    "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE"};
+const std::string kIdleRetryLine =
+    "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once";
+
+// A state after BUSY that the updater does not try to recover from.
+RecoveryCase unsupported(const char* name, std::uint8_t state, std::uint8_t active,
+                         const char* stateName, const char* activeName) {
+    return {name,
+            {{kStart, kBusy, {}}, {kStatus, 0, status(state, active)}},
+            {kPriorLine + summary(stateName, activeName),
+             "START_UPDATE recovery: unsupported state; no automatic recovery"},
+            "Sending firmware START_UPDATE returned BUSY with an unsupported device state. " +
+                summary(stateName, activeName)};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     BusyTable, StartUpdateRecovery,
     ::testing::Values(
@@ -70,53 +96,33 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      "Sending firmware START_UPDATE failed: BAD_SIZE"},
         RecoveryCase{"ErrorAndIdleAbortsAndRetries",
-                     {{kStart, kBusy, {}},
-                      {kStatus, 0, status(3, 0)},
-                      {kAbort, 0, {}},
-                      {kStatus, 0, status(0, 0)},
-                      {kStart, 0, {}}},
-                     {kPriorLine + summary("ERROR", "0"),
-                      "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE",
-                      "START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "0"),
-                      "START_UPDATE recovery: sending one retry after ABORT_UPDATE"},
+                     joined(kErrorThenAbort, {{kStatus, 0, status(0, 0)}, {kStart, 0, {}}}),
+                     joined(kErrorAbortLog,
+                            {"START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "0"),
+                             "START_UPDATE recovery: sending one retry after ABORT_UPDATE"}),
                      ""},
         RecoveryCase{"AbortThenIdleButActiveStillRetries",
-                     {{kStart, kBusy, {}},
-                      {kStatus, 0, status(3, 0)},
-                      {kAbort, 0, {}},
-                      {kStatus, 0, status(0, 1)},
-                      {kStart, 0, {}}},
-                     {kPriorLine + summary("ERROR", "0"),
-                      "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE",
-                      "START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "1"),
-                      "START_UPDATE recovery: sending one retry after ABORT_UPDATE"},
+                     joined(kErrorThenAbort, {{kStatus, 0, status(0, 1)}, {kStart, 0, {}}}),
+                     joined(kErrorAbortLog,
+                            {"START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "1"),
+                             "START_UPDATE recovery: sending one retry after ABORT_UPDATE"}),
                      ""},
         RecoveryCase{"RetryAfterAbortStillBusy",
-                     {{kStart, kBusy, {}},
-                      {kStatus, 0, status(3, 0)},
-                      {kAbort, 0, {}},
-                      {kStatus, 0, status(0, 0)},
-                      {kStart, kBusy, {}}},
-                     {kPriorLine + summary("ERROR", "0"),
-                      "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE",
-                      "START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "0"),
-                      "START_UPDATE recovery: sending one retry after ABORT_UPDATE",
-                      "START_UPDATE recovery: retry failed status=BUSY"},
+                     joined(kErrorThenAbort, {{kStatus, 0, status(0, 0)}, {kStart, kBusy, {}}}),
+                     joined(kErrorAbortLog,
+                            {"START_UPDATE recovery: after ABORT_UPDATE " + summary("IDLE", "0"),
+                             "START_UPDATE recovery: sending one retry after ABORT_UPDATE",
+                             "START_UPDATE recovery: retry failed status=BUSY"}),
                      "Sending firmware START_UPDATE retry failed: BUSY"},
         RecoveryCase{"AbortLeavesTheBootloaderNotIdle",
-                     {{kStart, kBusy, {}},
-                      {kStatus, 0, status(3, 0)},
-                      {kAbort, 0, {}},
-                      {kStatus, 0, status(3, 0)}},
-                     {kPriorLine + summary("ERROR", "0"),
-                      "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE",
-                      "START_UPDATE recovery: after ABORT_UPDATE " + summary("ERROR", "0")},
+                     joined(kErrorThenAbort, {{kStatus, 0, status(3, 0)}}),
+                     joined(kErrorAbortLog,
+                            {"START_UPDATE recovery: after ABORT_UPDATE " + summary("ERROR", "0")}),
                      "Sending firmware ABORT_UPDATE did not return the bootloader to IDLE. " +
                          summary("ERROR", "0")},
         RecoveryCase{"AbortRefused",
                      {{kStart, kBusy, {}}, {kStatus, 0, status(3, 0)}, {kAbort, 7, {}}},
-                     {kPriorLine + summary("ERROR", "0"),
-                      "START_UPDATE recovery: ERROR with no active transfer; sending ABORT_UPDATE"},
+                     kErrorAbortLog,
                      "Sending firmware ABORT_UPDATE failed: NOT_ACTIVE"},
         RecoveryCase{"StatusRequestRefused",
                      {{kStart, kBusy, {}}, {kStatus, kBusy, {}}},
@@ -124,26 +130,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "GET_STATUS failed: BUSY"},
         RecoveryCase{"IdleRetriesOnce",
                      {{kStart, kBusy, {}}, {kStatus, 0, status(0, 0)}, {kStart, 0, {}}},
-                     {kPriorLine + summary("IDLE", "0"),
-                      "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once"},
+                     {kPriorLine + summary("IDLE", "0"), kIdleRetryLine},
                      ""},
         RecoveryCase{"IdleButActiveRetriesAllTheSame",
                      {{kStart, kBusy, {}}, {kStatus, 0, status(0, 1)}, {kStart, 0, {}}},
-                     {kPriorLine + summary("IDLE", "1"),
-                      "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once"},
+                     {kPriorLine + summary("IDLE", "1"), kIdleRetryLine},
                      ""},
         RecoveryCase{"IdleButStillBusy",
                      {{kStart, kBusy, {}}, {kStatus, 0, status(0, 0)}, {kStart, kBusy, {}}},
-                     {kPriorLine + summary("IDLE", "0"),
-                      "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once",
+                     {kPriorLine + summary("IDLE", "0"), kIdleRetryLine,
                       "START_UPDATE recovery: remained BUSY while GET_STATUS reported IDLE"},
                      "START_UPDATE remained BUSY while GET_STATUS reported IDLE; protocol/state "
                      "inconsistency. " +
                          summary("IDLE", "0")},
         RecoveryCase{"IdleRetryFailsOtherwise",
                      {{kStart, kBusy, {}}, {kStatus, 0, status(0, 0)}, {kStart, 17, {}}},
-                     {kPriorLine + summary("IDLE", "0"),
-                      "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once",
+                     {kPriorLine + summary("IDLE", "0"), kIdleRetryLine,
                       "START_UPDATE recovery: retry failed status=FLASH_ERROR"},
                      "Sending firmware START_UPDATE retry failed: FLASH_ERROR"},
         RecoveryCase{"ActiveTransferIsNeverAborted",
@@ -159,34 +161,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "The previous update has completed; the device may be handing off or "
                      "resetting. " +
                          summary("FINISHED", "0")},
-        RecoveryCase{"ErrorWhileActiveIsUnsupported",
-                     {{kStart, kBusy, {}}, {kStatus, 0, status(3, 1)}},
-                     {kPriorLine + summary("ERROR", "1"),
-                      "START_UPDATE recovery: unsupported state; no automatic recovery"},
-                     "Sending firmware START_UPDATE returned BUSY with an unsupported device "
-                     "state. " +
-                         summary("ERROR", "1")},
-        RecoveryCase{"ReceivingWithoutTransferIsUnsupported",
-                     {{kStart, kBusy, {}}, {kStatus, 0, status(1, 0)}},
-                     {kPriorLine + summary("RECEIVING", "0"),
-                      "START_UPDATE recovery: unsupported state; no automatic recovery"},
-                     "Sending firmware START_UPDATE returned BUSY with an unsupported device "
-                     "state. " +
-                         summary("RECEIVING", "0")},
-        RecoveryCase{"FinishedWhileActiveIsUnsupported",
-                     {{kStart, kBusy, {}}, {kStatus, 0, status(2, 1)}},
-                     {kPriorLine + summary("FINISHED", "1"),
-                      "START_UPDATE recovery: unsupported state; no automatic recovery"},
-                     "Sending firmware START_UPDATE returned BUSY with an unsupported device "
-                     "state. " +
-                         summary("FINISHED", "1")},
-        RecoveryCase{"UnknownStateIsUnsupported",
-                     {{kStart, kBusy, {}}, {kStatus, 0, status(4, 0)}},
-                     {kPriorLine + summary("STATE_0x04", "0"),
-                      "START_UPDATE recovery: unsupported state; no automatic recovery"},
-                     "Sending firmware START_UPDATE returned BUSY with an unsupported device "
-                     "state. " +
-                         summary("STATE_0x04", "0")}),
+        unsupported("ErrorWhileActiveIsUnsupported", 3, 1, "ERROR", "1"),
+        unsupported("ReceivingWithoutTransferIsUnsupported", 1, 0, "RECEIVING", "0"),
+        unsupported("FinishedWhileActiveIsUnsupported", 2, 1, "FINISHED", "1"),
+        unsupported("UnknownStateIsUnsupported", 4, 0, "STATE_0x04", "0")),
     [](const ::testing::TestParamInfo<RecoveryCase>& row) { return row.param.name; });
 
 }  // namespace

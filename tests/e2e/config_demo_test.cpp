@@ -6,36 +6,12 @@
 #include <vector>
 
 #include "tests/e2e/config_transcript_support.h"
+#include "tests/e2e/demo_program.h"
 #include "tests/e2e/transcript_harness.h"
-#include "tests/support/child_process.h"
 #include "tests/support/log_lines.h"
-#include "tests/support/temp_folder.h"
 
 namespace velkora::testing {
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kDemoName = "velkora-updater-demo.exe";
-#else
-constexpr const char* kDemoName = "velkora-updater-demo";
-#endif
-
-// Windows programs write their console text in text mode, with CR LF line ends.
-std::string withUnixLineEnds(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
-// The demo with its scenario and firmware package, copied into a folder of the test's own, so
-// that its run logs land there and not in the build folder.
-std::filesystem::path installDemo(const std::filesystem::path& into) {
-    const std::filesystem::path built = programsFolder().parent_path() / "demo";
-    const auto options = std::filesystem::copy_options::recursive;
-    std::filesystem::copy(built / kDemoName, into / kDemoName);
-    std::filesystem::copy(built / "scenarios", into / "scenarios", options);
-    std::filesystem::copy(built / "firmware", into / "firmware", options);
-    return into / kDemoName;
-}
 
 std::vector<std::string> configurationLines(const std::vector<std::string>& log) {
     std::vector<std::string> lines;
@@ -53,42 +29,24 @@ std::vector<std::string> configurationLines(const std::vector<std::string>& log)
 // into its standard input: two items changed and stored; the simulated adapter restarts, and
 // Configuration opened again in the next run shows the stored values with no marks.
 TEST(ConfigurationDemo, StoredChangesAreWhatTheNextRunShows) {
-    const std::filesystem::path built = programsFolder().parent_path() / "demo" / kDemoName;
-    ASSERT_TRUE(std::filesystem::exists(built))
-        << built.string() << " is missing: build the target velkora-updater-demo";
-    TempFolder folder;
-    TempFolder runtimeFolder;  // the single-instance lock of this test's demo alone
-    ChildProcess demo(installDemo(folder.path()), {},
-                      {"XDG_RUNTIME_DIR=" + runtimeFolder.path().string()});
+    const InstalledDemo demo;
     // Menu choice 6; LED mode to NoFlash; Samsung recovery to Compatibility; store. In the
     // next run: choice 6 again, leave without storing; in the run after that, leave the
     // adapter in its bootloader.
-    demo.writeInput("6\n1\n2\n1\n1\n7\n2\n3\ny\n6\n4\n4\n");
-    demo.closeInput();
-    const std::string printed = withUnixLineEnds(demo.readAll());
-    EXPECT_EQ(demo.wait(), 0) << printed;
+    const DemoOutput run = demo.run({}, "6\n1\n2\n1\n1\n7\n2\n3\ny\n6\n4\n4\n");
+    const std::string& printed = run.console;
+    EXPECT_EQ(run.exitCode, 0) << printed;
 
-    const std::vector<std::string> stored{"1. Redriver level: One",
-                                          "2. LED mode: Default",
-                                          "3. Ramp rate: Aggressive8",
-                                          "4. Ramp mode: Full",
-                                          "5. Small-bus switch: WaitWithTimeout",
-                                          "6. Hot swap: Enabled",
-                                          "7. Samsung recovery: Disabled",
-                                          "8. PD3 follower: Enabled",
-                                          "9. PPS: Enabled"};
-    std::vector<std::string> oneChange = stored;
-    oneChange[1] = "2. LED mode: NoFlash *";
-    std::vector<std::string> twoChanges = oneChange;
-    twoChanges[6] = "7. Samsung recovery: Compatibility *";
-    std::vector<std::string> storedAfterwards = stored;
-    storedAfterwards[1] = "2. LED mode: NoFlash";
-    storedAfterwards[6] = "7. Samsung recovery: Compatibility";
+    const std::vector<std::string> oneChange = withLine(kStoredItems, 2, "2. LED mode: NoFlash *");
+    const std::vector<std::string> twoChanges =
+        withLine(oneChange, 7, "7. Samsung recovery: Compatibility *");
+    const std::vector<std::string> storedAfterwards = withLine(
+        withLine(kStoredItems, 2, "2. LED mode: NoFlash"), 7, "7. Samsung recovery: Compatibility");
 
     const std::string expected =
         "Starting configuration mode...\n"
         "Starting device and waiting for its management interface...\n" +
-        stagedView(stored) + kConfigMenu +
+        stagedView(kStoredItems) + kConfigMenu +
         "Item number (Enter to cancel): LED mode values:\n0. Default\n1. NoFlash\n2. Off\n"
         "Value (Enter to cancel): " +
         stagedView(oneChange) + kConfigMenu +
@@ -113,7 +71,7 @@ TEST(ConfigurationDemo, StoredChangesAreWhatTheNextRunShows) {
 
     // Three runs, three run logs: the store, the look afterwards, the adapter left.
     std::vector<std::vector<std::string>> logs;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path() / "logs")) {
+    for (const auto& entry : std::filesystem::directory_iterator(demo.folder() / "logs")) {
         logs.push_back(configurationLines(readLogLines(entry.path())));
     }
     std::sort(logs.begin(), logs.end());

@@ -6,6 +6,7 @@
 
 #include "sim/scenario_values.h"
 #include "tests/e2e/config_transcript_support.h"
+#include "tests/e2e/demo_program.h"
 #include "tests/e2e/transcript_harness.h"
 #include "tests/support/temp_folder.h"
 
@@ -16,13 +17,13 @@ namespace {
 // process, against the simulated adapter.
 struct EditorCase {
     const char* name;
-    const char* scenario;               // a file in tests/scenarios
-    const char* extra;                  // scenario text added to it: faults, other settings
-    std::vector<std::string> typed;     // from the main menu on; the console closes after them
-    std::vector<std::string> shown;     // console excerpts that appear in this order
-    std::vector<std::string> requests;  // what the management interface received
-    std::vector<std::string> log;       // the run log from the choice on, to the run's end
-    int exitCode;
+    const char* scenario = "config_adapter.scn";  // a file in tests/scenarios
+    const char* extra = "";               // scenario text added to it: faults, other settings
+    std::vector<std::string> typed;       // from the main menu on; the console closes after them
+    std::vector<std::string> shown = {};  // console excerpts that appear in this order
+    std::vector<std::string> requests;    // what the management interface received
+    std::vector<std::string> log;         // the run log from the choice on, to the run's end
+    int exitCode = 1;
     std::string ending;  // how the console output ends
 };
 
@@ -72,23 +73,6 @@ std::vector<std::string> logAfterMenuChoice(const TranscriptResult& result) {
     return {"(no run log chose configuration)"};
 }
 
-// The excerpts must appear in this order, each after the end of the one before.
-::testing::AssertionResult showsInOrder(const std::string& printed,
-                                        const std::vector<std::string>& excerpts) {
-    std::size_t from = 0;
-    for (const std::string& excerpt : excerpts) {
-        const std::size_t at = printed.find(excerpt, from);
-        if (at == std::string::npos) {
-            return ::testing::AssertionFailure()
-                   << "missing, after what was found before it:\n"
-                   << visible(excerpt) << "\n--- console from there on ---\n"
-                   << visible(printed.substr(from));
-        }
-        from = at + excerpt.size();
-    }
-    return ::testing::AssertionSuccess();
-}
-
 class EditorAgainstSimulator : public ::testing::TestWithParam<EditorCase> {};
 
 TEST_P(EditorAgainstSimulator, EndsAsTheDeviceAndTheUserDecide) {
@@ -100,7 +84,7 @@ TEST_P(EditorAgainstSimulator, EndsAsTheDeviceAndTheUserDecide) {
                        typedAtOnce(row.typed),
                        std::nullopt});
 
-    EXPECT_TRUE(showsInOrder(result.printed, row.shown));
+    EXPECT_TRUE(appearInOrder(result.printed, row.shown));
     EXPECT_EQ(managementRequests(result), row.requests);
     EXPECT_EQ(logAfterMenuChoice(result), row.log);
     EXPECT_EQ(result.exitCode, row.exitCode);
@@ -135,16 +119,7 @@ std::string failed(const std::string& message) {
     return "\nConfiguration failed.\n" + message + "\n\nPress Enter to close.";
 }
 
-// config_adapter.scn as stored, and after its defaults have been restored.
-const std::vector<std::string> kStoredItems{"1. Redriver level: One",
-                                            "2. LED mode: Default",
-                                            "3. Ramp rate: Aggressive8",
-                                            "4. Ramp mode: Full",
-                                            "5. Small-bus switch: WaitWithTimeout",
-                                            "6. Hot swap: Enabled",
-                                            "7. Samsung recovery: Disabled",
-                                            "8. PD3 follower: Enabled",
-                                            "9. PPS: Enabled"};
+// config_adapter.scn after its defaults have been restored.
 const std::vector<std::string> kDefaultItems{"1. Redriver level: Off *",
                                              "2. LED mode: Default",
                                              "3. Ramp rate: Safe *",
@@ -154,12 +129,6 @@ const std::vector<std::string> kDefaultItems{"1. Redriver level: Off *",
                                              "7. Samsung recovery: Disabled",
                                              "8. PD3 follower: Enabled",
                                              "9. PPS: Disabled *"};
-
-std::vector<std::string> withLine(std::vector<std::string> lines, std::size_t id,
-                                  std::string line) {
-    lines[id - 1] = std::move(line);
-    return lines;
-}
 
 const std::string kItemPrompt = "Item number (Enter to cancel): ";
 const std::string kValuePrompt = "Value (Enter to cancel): ";
@@ -173,7 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
         EditorCase{
             .name = "FiveItemsOnly",
             .scenario = "config_five_items.scn",
-            .extra = "",
             .typed = {"6", "1", "7", "4", "4"},
             .shown = {stagedView({"1. Redriver level: Zero", "2. LED mode: Off",
                                   "3. Ramp rate: Safe", "4. Ramp mode: UpOnly",
@@ -186,7 +154,6 @@ INSTANTIATE_TEST_SUITE_P(
             .ending = kLeftInBootloader},
         EditorCase{.name = "NoItemsRestoreAndStoreStillWork",
                    .scenario = "config_no_items.scn",
-                   .extra = "",
                    .typed = {"6", "1", "5", "2", "3", "y", "4"},
                    .shown = {stagedView({}) + kConfigMenu + kNotAvailable + kConfigMenu +
                              stagedView({}) + kConfigMenu + stagedView({}) + kStorePrompt +
@@ -203,18 +170,14 @@ INSTANTIATE_TEST_SUITE_P(
         // The device says OK to the change but does not make it.
         EditorCase{
             .name = "ChangeNotReflectedByTheReadBack",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nSET_CONFIG_ITEM 1 = status OK\n",
             .typed = {"6", "1", "2", "1"},
             .shown = {kLedValues},
             .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2",
                          "SET_CONFIG_ITEM seq 3 payload 02 01", "GET_CONFIG seq 4", "EXIT seq 5"},
             .log = afterHandOver({"application EXIT succeeded"}),
-            .exitCode = 1,
             .ending = failed("The staged configuration did not reflect the accepted item change.")},
         EditorCase{.name = "RestoreDefaultsMarksAndExitStoresNothing",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", "2", "4", "4"},
                    .shown = {stagedView(kStoredItems) + kConfigMenu + stagedView(kDefaultItems) +
                              kConfigMenu + "Exited without storing changes.\n"},
@@ -228,7 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
         // moved.
         EditorCase{
             .name = "StoreFailedKeepsTheEditorAndBothSnapshots",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nSTORE_CONFIG 1 = status FAILED\n",
             .typed = {"6", "1", "3", "2", "3", "y", "3", "n", "4", "4"},
             .shown = {kStorePrompt + "Store failed. Staged settings are still available.\n" +
@@ -245,68 +207,51 @@ INSTANTIATE_TEST_SUITE_P(
             .exitCode = 0,
             .ending = kLeftInBootloader},
         EditorCase{.name = "StoreBusyFailsAfterAQuietExit",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nSTORE_CONFIG 1 = status BUSY\n",
                    .typed = {"6", "3", "y"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "GET_CONFIG seq 3",
                                 "STORE_CONFIG seq 4", "EXIT seq 5"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = failed("STORE_CONFIG failed: BUSY")},
         // The device may have stored and restarted: nothing more is sent to it.
         EditorCase{.name = "StoreTimesOutUncertainWithoutExit",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nSTORE_CONFIG 1 = no_answer\n",
                    .typed = {"6", "3", "y"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "GET_CONFIG seq 3",
                                 "STORE_CONFIG seq 4"},
                    .log = afterHandOver(
                        {"STORE_CONFIG outcome uncertain: Timed out reading HID response."}),
-                   .exitCode = 1,
                    .ending = failed(kUncertain + "Timed out reading HID response.")},
         // An invalid answer to the store is as uncertain as none; its payload length is
         // judged before its status.
         EditorCase{
             .name = "StoreAnswerInvalidUncertainWithoutExit",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nSTORE_CONFIG 1 = status FAILED\n"
                      "STORE_CONFIG 1 = payload_length 1\n",
             .typed = {"6", "3", "y"},
-            .shown = {},
             .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "GET_CONFIG seq 3",
                          "STORE_CONFIG seq 4"},
             .log = afterHandOver({"STORE_CONFIG outcome uncertain: Configuration command "
                                   "returned an invalid response payload length."}),
-            .exitCode = 1,
             .ending = failed(kUncertain + "Configuration command returned an invalid response "
                                           "payload length.")},
         EditorCase{
             .name = "ReadBackTimesOutReworded",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nGET_CONFIG 2 = no_answer\n",
             .typed = {"6", "1", "2", "1"},
-            .shown = {},
             .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2",
                          "SET_CONFIG_ITEM seq 3 payload 02 01", "GET_CONFIG seq 4", "EXIT seq 5"},
             .log = afterHandOver({"application EXIT succeeded"}),
-            .exitCode = 1,
             .ending = failed(kLost + "Timed out reading HID response.")},
         // The EXIT of choice 4 is the only one: no quiet EXIT follows it.
         EditorCase{.name = "ExitTimesOutNotRetriedReworded",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nEXIT 1 = no_answer\n",
                    .typed = {"6", "4"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "EXIT seq 3"},
                    .log = afterHandOver({}),
-                   .exitCode = 1,
                    .ending = failed(kLost + "Timed out reading HID response.")},
         EditorCase{
             .name = "ItemRepliesThatAreNotAnAvailableItem",
-            .scenario = "config_adapter.scn",
-            .extra = "",
             .typed = {"6", "1", "256", "1", "+1", "1", "1.5", "1", "0", "1", "10", "1", "2", "02",
                       "4", "4"},
             .shown = {kNotAvailable, kNotAvailable, kNotAvailable, kNotAvailable, kNotAvailable,
@@ -319,8 +264,6 @@ INSTANTIATE_TEST_SUITE_P(
             .ending = kLeftInBootloader},
         // Hot swap has two values; an empty reply at either prompt cancels without a word.
         EditorCase{.name = "ValueRepliesThatAreNotAValue",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", "1", "6", "2", "1", "6", "+1", "1", "6", "1.5", "1", "6", "", "1",
                              "", "4", "4"},
                    .shown = {kValuePrompt + "Invalid value.\n", kValuePrompt + "Invalid value.\n",
@@ -331,8 +274,6 @@ INSTANTIATE_TEST_SUITE_P(
                    .exitCode = 0,
                    .ending = kLeftInBootloader},
         EditorCase{.name = "MenuChoiceIsOneCharacterAfterTrimming",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", " 1 ", "", "01", "1.", "5", "", "\t4 ", "4"},
                    .shown = {kConfigMenu + kItemPrompt + kConfigMenu,
                              "Please select 1 through 4.\n" + kConfigMenu,
@@ -345,80 +286,54 @@ INSTANTIATE_TEST_SUITE_P(
                    .exitCode = 0,
                    .ending = kLeftInBootloader},
         EditorCase{.name = "InputEndsAtTheSelection",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "EXIT seq 3"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = kConfigMenu + failed(kInputClosed)},
         EditorCase{.name = "InputEndsAtTheItemNumber",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", "1"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "EXIT seq 3"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = kItemPrompt + failed(kInputClosed)},
         EditorCase{.name = "InputEndsAtTheValue",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", "1", "2"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "EXIT seq 3"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = kLedValues + failed(kInputClosed)},
         EditorCase{.name = "InputEndsAtTheStoreQuestion",
-                   .scenario = "config_adapter.scn",
-                   .extra = "",
                    .typed = {"6", "3", "maybe"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "GET_CONFIG seq 3",
                                 "EXIT seq 4"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = kStorePrompt + "Please answer Y or N.\n" + kStorePrompt +
                              failed(kInputClosed)},
         EditorCase{
             .name = "AvailabilityChangesAtTheReadBack",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nGET_CONFIG 2 = omit_item 7\n",
             .typed = {"6", "1", "2", "1"},
-            .shown = {},
             .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2",
                          "SET_CONFIG_ITEM seq 3 payload 02 01", "GET_CONFIG seq 4", "EXIT seq 5"},
             .log = afterHandOver({"application EXIT succeeded"}),
-            .exitCode = 1,
             .ending = failed("Configuration item availability changed during this "
                              "session.")},
         EditorCase{.name = "AvailabilityChangesAfterRestoringDefaults",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nGET_CONFIG 2 = omit_item 1\n",
                    .typed = {"6", "2"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "RESET_CONFIG seq 3",
                                 "GET_CONFIG seq 4", "EXIT seq 5"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = failed("Configuration item availability changed during this "
                                     "session.")},
         EditorCase{.name = "AvailabilityChangesBeforeTheStoreQuestion",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nGET_CONFIG 2 = omit_item 9\n",
                    .typed = {"6", "3"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "GET_CONFIG seq 3",
                                 "EXIT seq 4"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = kConfigMenu + failed("Configuration item availability changed "
                                                   "during this session.")},
         // An item that appears in the middle of a session changes the availability too.
         EditorCase{.name = "AvailabilityChangesWhenAnItemAppears",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nGET_CONFIG 1 = omit_item 4\n",
                    .typed = {"6", "2"},
                    .shown = {stagedView({"1. Redriver level: One", "2. LED mode: Default",
@@ -429,7 +344,6 @@ INSTANTIATE_TEST_SUITE_P(
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "RESET_CONFIG seq 3",
                                 "GET_CONFIG seq 4", "EXIT seq 5"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = failed("Configuration item availability changed during this "
                                     "session.")}),
     [](const ::testing::TestParamInfo<EditorCase>& row) { return row.param.name; });
@@ -442,7 +356,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EditorCase{
             .name = "AnswersReadAs64BytesDecodeAlike",
-            .scenario = "config_adapter.scn",
             .extra = "[faults]\nAPP_GET_INFO 1 = no_report_id\n"
                      "GET_CONFIG every = no_report_id\nEXIT 1 = no_report_id\n",
             .typed = {"6", "4", "4"},
@@ -453,52 +366,37 @@ INSTANTIATE_TEST_SUITE_P(
             .ending = kLeftInBootloader},
         EditorCase{
             .name = "ApplicationIdentityApp2",
-            .scenario = "config_adapter.scn",
             .extra = "[application]\nidentity = APP2\n",
             .typed = {"6"},
-            .shown = {},
             .requests = {"APP_GET_INFO seq 1", "EXIT seq 2"},
             .log = {"START_APP_USB succeeded for configuration",
                     "Velkora management interface detected", "application EXIT succeeded"},
-            .exitCode = 1,
             .ending = failed("Unsupported application identity or configuration wire format.")},
         EditorCase{.name = "SetConfigItemBadValue",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nSET_CONFIG_ITEM 1 = status BAD_VALUE\n",
                    .typed = {"6", "1", "2", "1"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2",
                                 "SET_CONFIG_ITEM seq 3 payload 02 01", "EXIT seq 4"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = failed("SET_CONFIG_ITEM failed: BAD_VALUE")},
         EditorCase{.name = "ResetConfigUnnamedStatus",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nRESET_CONFIG 1 = status 9\n",
                    .typed = {"6", "2"},
-                   .shown = {},
                    .requests = {"APP_GET_INFO seq 1", "GET_CONFIG seq 2", "RESET_CONFIG seq 3",
                                 "EXIT seq 4"},
                    .log = afterHandOver({"application EXIT succeeded"}),
-                   .exitCode = 1,
                    .ending = failed("RESET_CONFIG failed: STATUS_0x09")},
         EditorCase{.name = "HandOverRefused",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nSTART_APP_USB 1 = status BUSY\n",
                    .typed = {"6"},
-                   .shown = {},
                    .requests = {},
                    .log = {},
-                   .exitCode = 1,
                    .ending = failed("START_APP_USB failed: BUSY")},
         EditorCase{.name = "HandOverTimesOutNotReworded",
-                   .scenario = "config_adapter.scn",
                    .extra = "[faults]\nSTART_APP_USB 1 = no_answer\n",
                    .typed = {"6"},
-                   .shown = {},
                    .requests = {},
                    .log = {},
-                   .exitCode = 1,
                    .ending = failed("Timed out reading HID response.")}),
     [](const ::testing::TestParamInfo<EditorCase>& row) { return row.param.name; });
 

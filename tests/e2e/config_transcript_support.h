@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/sim_services.h"
@@ -21,6 +22,24 @@ inline std::string stagedView(const std::vector<std::string>& lines) {
         view += line + "\n";
     }
     return view + "\n";
+}
+
+// The items of an adapter as config_adapter.scn and the demo's default scenario store them.
+inline const std::vector<std::string> kStoredItems{"1. Redriver level: One",
+                                                   "2. LED mode: Default",
+                                                   "3. Ramp rate: Aggressive8",
+                                                   "4. Ramp mode: Full",
+                                                   "5. Small-bus switch: WaitWithTimeout",
+                                                   "6. Hot swap: Enabled",
+                                                   "7. Samsung recovery: Disabled",
+                                                   "8. PD3 follower: Enabled",
+                                                   "9. PPS: Enabled"};
+
+// The item lines with the line of item `id` replaced.
+inline std::vector<std::string> withLine(std::vector<std::string> lines, std::size_t id,
+                                         std::string line) {
+    lines[id - 1] = std::move(line);
+    return lines;
 }
 
 // Lines typed ahead: each is there when the program asks for it; after the last the console

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process.h"
+#include "tests/e2e/demo_program.h"
 #include "tests/support/temp_folder.h"
 
 namespace velkora::testing {
@@ -13,14 +13,7 @@ namespace {
 
 // The demo program, velkora-updater-demo, started as a user starts it, with the answers
 // piped into its standard input: the updater's own entry point against the default simulated
-// adapter, in real time. The demo is copied with its scenario and firmware package into a
-// folder of the test's own, so that its logs and saved fault logs land there.
-
-#ifdef _WIN32
-constexpr const char* kDemoName = "velkora-updater-demo.exe";
-#else
-constexpr const char* kDemoName = "velkora-updater-demo";
-#endif
+// adapter, in real time.
 
 // The default adapter's fault log as the console shows it, line ends as "\n".
 const std::string kDefaultFaultLog =
@@ -32,13 +25,6 @@ const std::string kDefaultFaultLog =
     "\nFault 005\nNormal Operation Marker\nCurrent: 0 mA\nPhone Voltage: 5000 mV\n";
 const std::string kEmptyFaultLog = "Total number of faults: 0\nNo faults are stored.\n";
 
-// The fault log text ends its lines with CR LF; a Windows console in text mode adds a CR of
-// its own. Comparing without CRs reads the same on both platforms.
-std::string withoutCarriageReturns(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
 struct DemoSession {
     std::string output;
     int exitCode = 0;
@@ -46,25 +32,11 @@ struct DemoSession {
 };
 
 DemoSession runDemo(const std::vector<std::string>& arguments, const std::string& answers) {
-    const std::filesystem::path built = programsFolder().parent_path() / "demo";
-    TempFolder folder;
-    std::filesystem::copy_file(built / kDemoName, folder.path() / kDemoName);
-    std::filesystem::copy(built / "scenarios", folder.path() / "scenarios");
-    std::filesystem::copy(built / "firmware", folder.path() / "firmware");
-
-    DemoSession session;
-    {
-        // Its own runtime folder keeps the demo's single-instance guard apart from a real
-        // updater of the user's.
-        ChildProcess demo(folder.path() / kDemoName, arguments,
-                          {"XDG_RUNTIME_DIR=" + folder.path().string()});
-        demo.writeInput(answers);
-        demo.closeInput();
-        session.output = withoutCarriageReturns(demo.readAll());
-        session.exitCode = demo.wait();
-    }
+    const InstalledDemo demo;
+    const DemoOutput run = demo.run(arguments, answers);
+    DemoSession session{run.console, run.exitCode, {}};
     std::vector<std::filesystem::path> saved;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path() / "logs")) {
+    for (const auto& entry : std::filesystem::directory_iterator(demo.folder() / "logs")) {
         if (entry.path().filename().string().starts_with("fault_dump_")) {
             saved.push_back(entry.path());
         }

@@ -5,42 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process.h"
+#include "tests/e2e/demo_program.h"
 #include "tests/support/log_lines.h"
-#include "tests/support/temp_folder.h"
 
 namespace velkora::testing {
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kDemoProgram = "velkora-updater-demo.exe";
-#else
-constexpr const char* kDemoProgram = "velkora-updater-demo";
-#endif
-
-// Windows programs write their console text in text mode, with CR LF line ends; the progress
-// line's own carriage returns go with them, which the checks below do not need.
-std::string withoutCarriageReturns(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
-// Where each of the texts first appears after the previous one; npos from the first that
-// does not.
-::testing::AssertionResult appearInOrder(const std::string& text,
-                                         const std::vector<std::string>& pieces) {
-    std::size_t from = 0;
-    for (const std::string& piece : pieces) {
-        const std::size_t at = text.find(piece, from);
-        if (at == std::string::npos) {
-            return ::testing::AssertionFailure()
-                   << "\"" << piece << "\" missing after offset " << from << " in:\n"
-                   << text;
-        }
-        from = at + piece.size();
-    }
-    return ::testing::AssertionSuccess();
-}
 
 std::filesystem::path onlyFileIn(const std::filesystem::path& folder, const std::string& prefix) {
     std::vector<std::filesystem::path> found;
@@ -58,27 +27,13 @@ std::filesystem::path onlyFileIn(const std::filesystem::path& folder, const std:
 // typed ahead: 1 to update the firmware, Enter to close once it is done. The simulated adapter
 // plugs in two seconds after the wait begins and runs in real time on a full-speed USB bus.
 TEST(RunDemo, UpdatesTheSimulatedAdaptersFirmwareForANewUser) {
-    const std::filesystem::path built = programsFolder().parent_path() / "demo";
-    ASSERT_TRUE(std::filesystem::exists(built / kDemoProgram))
-        << "the demo is built into " << built.string();
-    TempFolder folder;
-    std::filesystem::copy(built / kDemoProgram, folder.path() / kDemoProgram);
-    for (const char* data : {"firmware", "scenarios"}) {
-        std::filesystem::copy(built / data, folder.path() / data,
-                              std::filesystem::copy_options::recursive);
-    }
-    const std::filesystem::path image = onlyFileIn(folder.path() / "firmware", "velkora_demo_");
+    const InstalledDemo demo;
+    const std::filesystem::path image = onlyFileIn(demo.folder() / "firmware", "velkora_demo_");
     const std::string imageBytes = std::to_string(std::filesystem::file_size(image));
-    // The single-instance guard of POSIX systems lives in the runtime folder: a folder of the
-    // test's own keeps it apart from a real updater of the user.
-    TempFolder runtime;
 
-    ChildProcess demo(folder.path() / kDemoProgram, {},
-                      {"XDG_RUNTIME_DIR=" + runtime.path().string()});
-    demo.writeInput("1\n\n");
-    demo.closeInput();
-    const std::string console = withoutCarriageReturns(demo.readAll());
-    EXPECT_EQ(demo.wait(), 0) << console;
+    const DemoOutput run = demo.run({}, "1\n\n");
+    const std::string& console = run.console;
+    EXPECT_EQ(run.exitCode, 0) << console;
 
     EXPECT_TRUE(appearInOrder(
         console, {"Velkora Firmware Updater\nUpdater version: 2.0.0.0\n\n",
@@ -97,7 +52,7 @@ TEST(RunDemo, UpdatesTheSimulatedAdaptersFirmwareForANewUser) {
     EXPECT_THAT(console, ::testing::EndsWith("Selection: "));
 
     const std::vector<std::string> log =
-        readLogLines(onlyFileIn(folder.path() / "logs", "update_"));
+        readLogLines(onlyFileIn(demo.folder() / "logs", "update_"));
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[log.size() - 3], "Sending firmware END_UPDATE status=OK bytes=" + imageBytes);
     EXPECT_THAT(log[log.size() - 2],

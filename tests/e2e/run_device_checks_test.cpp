@@ -64,15 +64,17 @@ const std::vector<std::string> kOpeningRequests{"GET_INFO 1", "GET_APP_INFO 2", 
 
 struct RunCase {
     const char* name;
-    std::string bootloader;   // more [bootloader] fields
-    std::string application;  // more [application] fields
-    std::string rest;         // further sections
-    std::optional<FirmwarePackageProfile> package;
-    std::vector<std::string> typed;
-    int exitCode;
-    std::string console;            // printed after "Reading device information..."
-    std::vector<std::string> log;   // written after the "device serial=" line
-    std::vector<std::string> sent;  // requestSummary
+    std::string bootloader = {};   // more [bootloader] fields
+    std::string application = {};  // more [application] fields
+    std::string rest = {};         // further sections
+    // By default a package the adapter must refuse, so that a refusal of the adapter itself
+    // shows that it came first.
+    std::optional<FirmwarePackageProfile> package = kOtherCompatibility;
+    std::vector<std::string> typed = {};
+    int exitCode = 1;
+    std::string console;           // printed after "Reading device information..."
+    std::vector<std::string> log;  // written after the "device serial=" line
+    std::vector<std::string> sent = kOpeningRequests;  // requestSummary
 };
 
 void PrintTo(const RunCase& row, std::ostream* out) {
@@ -102,123 +104,89 @@ TEST_P(RunDeviceChecks, ShowsLogsAndEndsAsTheAdapterRequires) {
     EXPECT_EQ(result.linesNotRead, 0u);
 }
 
+const std::string kUnsupportedProtocol = failed("Unsupported Velkora HID bootloader protocol.");
+
 INSTANTIATE_TEST_SUITE_P(
     Table, RunDeviceChecks,
     ::testing::Values(
         // The package is refused before the menu, so neither the fault log nor the
         // configuration can be reached with it in place.
-        RunCase{"CompatibilityDiffers",
-                "",
-                "",
-                "",
-                kOtherCompatibility,
-                {},
-                1,
-                deviceShown(kSerialLine) +
-                    failed("This update firmware is not compatible with the connected Velkora. "
-                           "Device compatibility 0x03, firmware compatibility 0x02."),
-                deviceLogged("1.2", true, {}),
-                kOpeningRequests},
+        RunCase{.name = "CompatibilityDiffers",
+                .console = deviceShown(kSerialLine) +
+                           failed("This update firmware is not compatible with the connected "
+                                  "Velkora. Device compatibility 0x03, firmware compatibility "
+                                  "0x02."),
+                .log = deviceLogged("1.2", true, {})},
         // Each protocol value out of range is shown and logged in full first, and is refused
         // before the package's compatibility is looked at.
-        RunCase{"ProtocolMajorTwo",
-                "protocol = 2.2\n",
-                "",
-                "",
-                kOtherCompatibility,
-                {},
-                1,
-                deviceShown(kSerialLine) + failed("Unsupported Velkora HID bootloader protocol."),
-                deviceLogged("2.2", true, {}),
-                kOpeningRequests},
-        RunCase{"ProtocolMinorZero",
-                "protocol = 1.0\n",
-                "",
-                "",
-                kOtherCompatibility,
-                {},
-                1,
-                deviceShown("") + failed("Unsupported Velkora HID bootloader protocol."),
-                deviceLogged("1.0", true, {}),
-                kOpeningRequests},
-        RunCase{"ReportLength65",
-                "report_length = 0x41\n",
-                "",
-                "",
-                kOtherCompatibility,
-                {},
-                1,
-                deviceShown(kSerialLine) + failed("Unsupported Velkora HID bootloader protocol."),
-                deviceLogged("1.2", true, {}),
-                kOpeningRequests},
-        RunCase{"PayloadCapacity55",
-                "payload_capacity = 0x37\n",
-                "",
-                "",
-                kOtherCompatibility,
-                {},
-                1,
-                deviceShown(kSerialLine) + failed("Unsupported Velkora HID bootloader protocol."),
-                deviceLogged("1.2", true, {}),
-                kOpeningRequests},
+        RunCase{.name = "ProtocolMajorTwo",
+                .bootloader = "protocol = 2.2\n",
+                .console = deviceShown(kSerialLine) + kUnsupportedProtocol,
+                .log = deviceLogged("2.2", true, {})},
+        RunCase{.name = "ProtocolMinorZero",
+                .bootloader = "protocol = 1.0\n",
+                .console = deviceShown("") + kUnsupportedProtocol,
+                .log = deviceLogged("1.0", true, {})},
+        RunCase{.name = "ReportLength65",
+                .bootloader = "report_length = 0x41\n",
+                .console = deviceShown(kSerialLine) + kUnsupportedProtocol,
+                .log = deviceLogged("1.2", true, {})},
+        RunCase{.name = "PayloadCapacity55",
+                .bootloader = "payload_capacity = 0x37\n",
+                .console = deviceShown(kSerialLine) + kUnsupportedProtocol,
+                .log = deviceLogged("1.2", true, {})},
         // A bootloader of protocol 1.1 reports no device ID: no serial-number line at all.
         // Leaving the adapter in its bootloader ends the process without a key press.
         RunCase{
-            "MinorOneHasNoSerialLineAndIsLeftInBootloader",
-            "protocol = 1.1\n",
-            "",
-            "",
-            kPackage,
-            {"4"},
-            0,
-            deviceShown("") + kVersions + kMenuOfSix + "Leaving the Velkora in bootloader mode.\n",
-            deviceLogged("1.1", true, {"user exited and left Velkora in bootloader mode"}),
-            kOpeningRequests},
+            .name = "MinorOneHasNoSerialLineAndIsLeftInBootloader",
+            .bootloader = "protocol = 1.1\n",
+            .package = kPackage,
+            .typed = {"4"},
+            .exitCode = 0,
+            .console = deviceShown("") + kVersions + kMenuOfSix +
+                       "Leaving the Velkora in bootloader mode.\n",
+            .log = deviceLogged("1.1", true, {"user exited and left Velkora in bootloader mode"})},
         // DEL (0x7F) is just outside the printable range. Without a package, choice 1 only
         // says so and the menu comes back; START_APP then still carries sequence 4, and the
         // process ends without a key press.
-        RunCase{"NonPrintableSerialAndNoPackage",
-                "device_id = 20 50 38 4E 34 56 4B 52 41 30 30 7F\n",
-                "",
-                "",
-                std::nullopt,
-                {"1", "3"},
-                0,
-                deviceShown("Serial Number: not available\n") + kMenuOfSix +
-                    "Firmware update is unavailable because no update firmware was found.\n\n" +
-                    kMenuOfSix + "Starting device...\n",
-                deviceLogged("1.2", true, {"START_APP succeeded after user selected Start device"}),
-                {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_APP 4"}},
+        RunCase{.name = "NonPrintableSerialAndNoPackage",
+                .bootloader = "device_id = 20 50 38 4E 34 56 4B 52 41 30 30 7F\n",
+                .package = std::nullopt,
+                .typed = {"1", "3"},
+                .exitCode = 0,
+                .console = deviceShown("Serial Number: not available\n") + kMenuOfSix +
+                           "Firmware update is unavailable because no update firmware was "
+                           "found.\n\n" +
+                           kMenuOfSix + "Starting device...\n",
+                .log = deviceLogged("1.2", true,
+                                    {"START_APP succeeded after user selected Start device"}),
+                .sent = {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_APP 4"}},
         // Without a package and without a valid application nothing happens by itself: five
         // choices, 6 is refused, and START_APP is refused by the adapter.
-        RunCase{"NoPackageAndNoApplication",
-                "",
-                "valid = no\n",
-                "",
-                std::nullopt,
-                {"6", "3"},
-                1,
-                deviceShown(kSerialLine, false) + kMenuOfFive + "Please select 1 through 5.\n\n" +
-                    kMenuOfFive + "Starting device...\n" + failed("START_APP failed: NOT_ACTIVE"),
-                deviceLogged("1.2", false, {}),
-                {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_APP 4"}},
+        RunCase{.name = "NoPackageAndNoApplication",
+                .application = "valid = no\n",
+                .package = std::nullopt,
+                .typed = {"6", "3"},
+                .console = deviceShown(kSerialLine, false) + kMenuOfFive +
+                           "Please select 1 through 5.\n\n" + kMenuOfFive + "Starting device...\n" +
+                           failed("START_APP failed: NOT_ACTIVE"),
+                .log = deviceLogged("1.2", false, {}),
+                .sent = {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_APP 4"}},
         // The END_UPDATE line is in the log before its status is judged, and a rejected image
         // is never logged as a completed transfer.
-        RunCase{"EndUpdateRejected",
-                "",
-                "",
-                "[faults]\nEND_UPDATE 1 = status COMPAT_MISMATCH\n",
-                kPackage,
-                {"1"},
-                1,
-                deviceShown(kSerialLine) + kVersions + kMenuOfSix + kProgress +
-                    failed("Firmware rejected by device: incompatible update firmware. Device "
-                           "compatibility 0x03, firmware compatibility 0x03."),
-                deviceLogged("1.2", true,
-                             {"transfer start",
-                              "Sending firmware END_UPDATE status=COMPAT_MISMATCH bytes=0"}),
-                {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_UPDATE 4", "DATA_CHUNK 5-6",
-                 "GET_STATUS 7", "END_UPDATE 8"}}),
+        RunCase{.name = "EndUpdateRejected",
+                .rest = "[faults]\nEND_UPDATE 1 = status COMPAT_MISMATCH\n",
+                .package = kPackage,
+                .typed = {"1"},
+                .console = deviceShown(kSerialLine) + kVersions + kMenuOfSix + kProgress +
+                           failed("Firmware rejected by device: incompatible update firmware. "
+                                  "Device compatibility 0x03, firmware compatibility 0x03."),
+                .log = deviceLogged("1.2", true,
+                                    {"transfer start",
+                                     "Sending firmware END_UPDATE status=COMPAT_MISMATCH "
+                                     "bytes=0"}),
+                .sent = {"GET_INFO 1", "GET_APP_INFO 2", "GET_STATUS 3", "START_UPDATE 4",
+                         "DATA_CHUNK 5-6", "GET_STATUS 7", "END_UPDATE 8"}}),
     [](const ::testing::TestParamInfo<RunCase>& row) { return row.param.name; });
 
 struct DurationCase {

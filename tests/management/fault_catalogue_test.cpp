@@ -89,16 +89,22 @@ struct UndisplayableCase {
     std::uint16_t value2;
 };
 
+// The message describing fails with; "(described)" when it does not fail.
+template <typename Describe>
+std::string refusalOf(Describe describe) {
+    try {
+        describe();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "(described)";
+}
+
 class Undisplayable : public ::testing::TestWithParam<UndisplayableCase> {};
 
 TEST_P(Undisplayable, IsRefused) {
     const FaultRecord record{1, GetParam().code, false, 0, 0, GetParam().value2};
-    try {
-        describeFaultRecord(record);
-        FAIL() << "described " << record.code;
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(error.what(), kCannotDisplay);
-    }
+    EXPECT_EQ(refusalOf([&] { describeFaultRecord(record); }), kCannotDisplay) << record.code;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,16 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Catalogue, OneUndisplayableRecordFailsTheWholeLog) {
     std::vector<FaultRecord> records(50, FaultRecord{1, "CLEAN_RUN", false, 0, 1, 2});
     records[31].code = "FLT_NEW_IN_FIRMWARE_9";
-    EXPECT_THROW(
-        {
-            try {
-                describeFaultRecords(records);
-            } catch (const std::runtime_error& error) {
-                EXPECT_EQ(error.what(), kCannotDisplay);
-                throw;
-            }
-        },
-        std::runtime_error);
+    EXPECT_EQ(refusalOf([&] { describeFaultRecords(records); }), kCannotDisplay);
 }
 
 }  // namespace

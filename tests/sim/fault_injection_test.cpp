@@ -73,14 +73,15 @@ INSTANTIATE_TEST_SUITE_P(
                                 "HID read failed (Windows error 1167). after_ms=0"}),
     [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
 
-// Faults aimed at dump reports bend those reports only, and extra reports follow the end.
-TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
+// Asks an adapter in its application, sending dump reports of ten bytes, for its fault dump
+// with the given faults, and reads every report until a read fails. Each report is listed as
+// "<HID bytes>:<payload bytes>", then the failure that ended the reading, and last how many
+// interfaces the bus lists after it.
+std::vector<std::string> dumpReports(const std::vector<FaultProfile>& faults) {
     AdapterProfile profile = defaultAdapterSpec();
     profile.identity.initial = Identity::Application;
     profile.timing.dumpChunkSizes = {10};
-    profile.faults = {{command::kFaultDump, 1, FaultKind::PayloadLength, 0, 2},
-                      {command::kFaultDump, 1, FaultKind::NoReportId, 0, 3},
-                      {command::kFaultDump, 1, FaultKind::ExtraAfterEnd, 2, 0}};
+    profile.faults = faults;
     SimRig rig(profile);
     HidHandle app = rig.openPresent();
     rig.send(app, command::kFaultDump, {}, 5000);
@@ -91,38 +92,34 @@ TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
             r.length = hidReadReport(app, r.data, 100);
             reports.push_back(std::to_string(r.length) + ":" + std::to_string(r.payloadLength()));
         }
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& error) {
+        reports.push_back(error.what());
     }
+    reports.push_back("listed=" + std::to_string(rig.env.bus().enumerate().size()));
+    return reports;
+}
+
+// Faults aimed at dump reports bend those reports only, and extra reports follow the end.
+TEST(FaultDumpFaults, AimAtSingleReportsAndAddReportsAfterTheEnd) {
+    const std::vector<std::string> reports =
+        dumpReports({{command::kFaultDump, 1, FaultKind::PayloadLength, 0, 2},
+                     {command::kFaultDump, 1, FaultKind::NoReportId, 0, 3},
+                     {command::kFaultDump, 1, FaultKind::ExtraAfterEnd, 2, 0}});
     const std::size_t textReports = (emptyFaultDump().size() + 9) / 10;
-    ASSERT_EQ(reports.size(), textReports + 2);
+    ASSERT_EQ(reports.size(), textReports + 4);
     EXPECT_EQ(reports[1], "65:0");
     EXPECT_EQ(reports[2], "64:10");
     EXPECT_EQ(reports[textReports], "65:16") << "EXTRA REPORT 1\\r\\n";
+    EXPECT_EQ(reports[textReports + 2], "Timed out reading HID response.");
+    EXPECT_EQ(reports.back(), "listed=1");
 }
 
 // Pulled out in the middle of a dump: the reports before arrive, then the interface is gone
 // and every later read fails as on a vanished device.
 TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
-    AdapterProfile profile = defaultAdapterSpec();
-    profile.identity.initial = Identity::Application;
-    profile.timing.dumpChunkSizes = {10};
-    profile.faults = {{command::kFaultDump, 1, FaultKind::Unplug, 0, 3}};
-    SimRig rig(profile);
-    HidHandle app = rig.openPresent();
-    rig.send(app, command::kFaultDump, {}, 5000);
-    std::vector<std::string> reports;
-    try {
-        for (;;) {
-            HidResponse r;
-            r.length = hidReadReport(app, r.data, 100);
-            reports.push_back(std::to_string(r.payloadLength()));
-        }
-    } catch (const std::runtime_error& error) {
-        reports.push_back(error.what());
-    }
-    EXPECT_EQ(reports,
-              (std::vector<std::string>{"10", "10", "HID read failed (Windows error 1167)."}));
-    EXPECT_TRUE(rig.env.bus().enumerate().empty());
+    EXPECT_EQ(dumpReports({{command::kFaultDump, 1, FaultKind::Unplug, 0, 3}}),
+              (std::vector<std::string>{"65:10", "65:10", "HID read failed (Windows error 1167).",
+                                        "listed=0"}));
 }
 
 // An item left out of one GET_CONFIG answer: the count and the length shrink with it, the
