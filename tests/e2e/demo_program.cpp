@@ -6,31 +6,22 @@
 #include "tests/support/child_process.h"
 
 namespace velkora::testing {
-namespace {
-
-#ifdef _WIN32
-constexpr const char* kDemoName = "velkora-updater-demo.exe";
-#else
-constexpr const char* kDemoName = "velkora-updater-demo";
-#endif
-
-}  // namespace
 
 InstalledDemo::InstalledDemo() {
-    const std::filesystem::path built = programsFolder().parent_path() / "demo";
-    if (!std::filesystem::exists(built / kDemoName)) {
-        throw std::runtime_error((built / kDemoName).string() +
+    const std::filesystem::path built = builtDemoFolder();
+    if (!std::filesystem::exists(built / kDemoProgramName)) {
+        throw std::runtime_error((built / kDemoProgramName).string() +
                                  " is missing: build the target velkora-updater-demo");
     }
     const auto options = std::filesystem::copy_options::recursive;
-    std::filesystem::copy(built / kDemoName, folder() / kDemoName);
+    std::filesystem::copy(built / kDemoProgramName, folder() / kDemoProgramName);
     std::filesystem::copy(built / "scenarios", folder() / "scenarios", options);
     std::filesystem::copy(built / "firmware", folder() / "firmware", options);
 }
 
 DemoOutput InstalledDemo::run(const std::vector<std::string>& arguments,
                               const std::string& answers) const {
-    ChildProcess demo(folder() / kDemoName, arguments,
+    ChildProcess demo(folder() / kDemoProgramName, arguments,
                       {"XDG_RUNTIME_DIR=" + runtime_.path().string()});
     demo.writeInput(answers);
     demo.closeInput();

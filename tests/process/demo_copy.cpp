@@ -3,25 +3,10 @@
 #include <algorithm>
 
 namespace velkora::testing {
-namespace {
-
-#ifdef _WIN32
-constexpr const char* kDemoName = "velkora-updater-demo.exe";
-#else
-constexpr const char* kDemoName = "velkora-updater-demo";
-#endif
-
-// The build puts the demo, with its firmware package, in a folder of its own beside the one
-// that holds the test programs.
-std::filesystem::path builtDemoFolder() {
-    return programsFolder().parent_path() / "demo";
-}
-
-}  // namespace
 
 DemoCopy::DemoCopy(const std::string& scenarioText) {
     namespace fs = std::filesystem;
-    fs::copy_file(builtDemoFolder() / kDemoName, folder() / kDemoName);
+    fs::copy_file(builtDemoFolder() / kDemoProgramName, folder() / kDemoProgramName);
     fs::copy(builtDemoFolder() / "firmware", folder() / "firmware", fs::copy_options::recursive);
     writeFileText(folder() / "scenario.scn", scenarioText);
 }
@@ -30,7 +15,7 @@ std::unique_ptr<ChildProcess> DemoCopy::start(const std::vector<std::string>& ar
     std::vector<std::string> all{"--scenario", (folder() / "scenario.scn").string()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return std::make_unique<ChildProcess>(
-        folder() / kDemoName, all,
+        folder() / kDemoProgramName, all,
         std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
 }
 

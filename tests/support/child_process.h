@@ -49,4 +49,15 @@ class ChildProcess {
 // The folder that holds the running test program (and, beside it, every other program).
 std::filesystem::path programsFolder();
 
+// The build puts the demo, with its firmware package and scenarios, in a folder of its own
+// beside the one that holds the test programs.
+inline std::filesystem::path builtDemoFolder() {
+    return programsFolder().parent_path() / "demo";
+}
+#ifdef _WIN32
+inline constexpr const char* kDemoProgramName = "velkora-updater-demo.exe";
+#else
+inline constexpr const char* kDemoProgramName = "velkora-updater-demo";
+#endif
+
 }  // namespace velkora::testing
