@@ -35,7 +35,7 @@ struct TransferTiming {
 };
 
 TransferTiming transferTiming(sim::Timeline::Mode mode) {
-    sim::AdapterProfile profile = sim::defaultAdapterSpec();
+    sim::AdapterProfile profile = sim::defaultAdapterProfile();
     profile.timing.usbFrames = true;
     sim::SimEnvironment sim(std::move(profile), {mode, 0, 0});
     BenchServices bench(sim.clock(), sim.bus());

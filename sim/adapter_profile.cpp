@@ -14,7 +14,7 @@ std::string emptyFaultDump() {
     return faultDumpBeginMarker() + "000\r\n" + faultDumpEndMarker();
 }
 
-AdapterProfile defaultAdapterSpec() {
+AdapterProfile defaultAdapterProfile() {
     AdapterProfile profile;
     profile.faultDump = emptyFaultDump();
     return profile;

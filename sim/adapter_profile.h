@@ -137,6 +137,6 @@ std::string emptyFaultDump();
 
 // A healthy adapter in its bootloader with a valid application, an empty fault log and all
 // nine configuration items.
-AdapterProfile defaultAdapterSpec();
+AdapterProfile defaultAdapterProfile();
 
 }  // namespace velkora::sim

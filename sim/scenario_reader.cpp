@@ -352,7 +352,7 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
 }  // namespace
 
 AdapterProfile parseScenario(std::string_view text, const std::string& sourceName) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     bool dumpStarted = false;
     const auto table = sectionTable(dumpStarted);
     const Section* section = nullptr;

@@ -17,7 +17,7 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Reads a scenario (the format is described in docs/scenarios.md). Everything the file does
-// not say keeps the value of defaultAdapterSpec().
+// not say keeps the value of defaultAdapterProfile().
 AdapterProfile parseScenario(std::string_view text, const std::string& sourceName);
 AdapterProfile readScenarioFile(const std::filesystem::path& path);
 

@@ -34,7 +34,7 @@ std::string exchangeSummary(SimRig& rig, HidHandle& handle) {
 class FaultKinds : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultKinds, BendTheAnswerAsTheUpdaterSeesIt) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.faults = {{command::kGetInfo, 2, GetParam().kind, GetParam().value, 0}};
     SimRig rig(profile);
     HidHandle handle = rig.openPresent();
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 // "<HID bytes>:<payload bytes>", then the failure that ended the reading, and last how many
 // interfaces the bus lists after it.
 std::vector<std::string> dumpReports(const std::vector<FaultProfile>& faults) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.identity.initial = Identity::Application;
     profile.timing.dumpChunkSizes = {10};
     profile.faults = faults;
@@ -125,7 +125,7 @@ TEST(FaultDumpFaults, UnplugAimedAtAReportEndsTheDumpThere) {
 // An item left out of one GET_CONFIG answer: the count and the length shrink with it, the
 // other pairs keep their order, and the next answer lists the item again.
 TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.identity.initial = Identity::Application;
     profile.faults = {{command::kGetConfig, 1, FaultKind::OmitItem, 7, 0},
                       {command::kGetConfig, 1, FaultKind::OmitItem, 1, 0}};
@@ -146,7 +146,7 @@ TEST(ConfigFaults, OmitItemLeavesOneAnswerWithoutTheItem) {
 // A bootloader found BUSY: the prior state is what GET_STATUS reports, and it decides
 // whether START_UPDATE is refused.
 TEST(PriorTransferState, RefusesStartUntilAborted) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.bootloader.prior = {
         transfer_state::kReceiving, true, command::kDataChunk, 0, 5000, 510};
     SimRig rig(profile);

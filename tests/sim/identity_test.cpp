@@ -17,7 +17,7 @@ std::vector<platform::HidDeviceInfo> listAfter(SimRig& rig, std::uint32_t ms) {
 // has its own path, both carry the adapter's serial, and a handle on an identity that has
 // gone fails instead of hanging.
 TEST(AdapterIdentity, HandOverAndBackKeepsSerial) {
-    SimRig rig(defaultAdapterSpec());
+    SimRig rig(defaultAdapterProfile());
     const auto atStart = rig.env.bus().enumerate();
     ASSERT_EQ(atStart.size(), 1u);
     const platform::HidDeviceInfo bootloader = atStart.front();
@@ -52,7 +52,7 @@ TEST(AdapterIdentity, HandOverAndBackKeepsSerial) {
 // A store makes the working copy permanent and restarts the adapter into its bootloader; the
 // next application start reads the stored copy. Restoring defaults only stages them.
 TEST(AdapterIdentity, StoreRestartsIntoBootloaderWithStoredConfiguration) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.identity.initial = Identity::Application;
     profile.config[2] = {true, 0, 2};
     profile.config[6] = {false, 0, 0};
@@ -87,7 +87,7 @@ TEST(AdapterIdentity, StoreRestartsIntoBootloaderWithStoredConfiguration) {
 // The dump follows its acknowledgement in reports of the configured sizes, all with the
 // command's sequence number; after CLEAR_FAULTS the next dump is the empty one.
 TEST(AdapterIdentity, FaultDumpStreamsInChunksAndClears) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.identity.initial = Identity::Application;
     profile.faultDump =
         faultDumpBeginMarker() + "001\r\n001 FLT_WELD 00100 00003\r\n" + faultDumpEndMarker();
@@ -122,7 +122,7 @@ TEST(AdapterIdentity, FaultDumpStreamsInChunksAndClears) {
 
 // The bus faults: interfaces besides the adapter are listed as they are, and never answer.
 TEST(AdapterIdentity, ExtraInterfacesAreListedButMute) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.extras = {{ExtraInterfaceProfile::Kind::Bootloader, "S2", 0},
                       {ExtraInterfaceProfile::Kind::Unreadable, "ignored", 0},
                       {ExtraInterfaceProfile::Kind::Management, "FOREIGN", 500}};

@@ -34,7 +34,7 @@ constexpr std::uint8_t kError = transfer_state::kError;
 class TransferStateMachine : public ::testing::TestWithParam<TransferCase> {};
 
 TEST_P(TransferStateMachine, AnswersAndStates) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.bootloader.maxImageSize = 4096;
     SimRig rig(profile);
     HidHandle handle = rig.openPresent();
@@ -117,7 +117,7 @@ class EndUpdateInstall : public ::testing::TestWithParam<InstallCase> {};
 // The image's own header decides whether it installs and which version the application then
 // reports; the bytes that END_UPDATE counts are all the bytes received.
 TEST_P(EndUpdateInstall, ChecksImageAndReportsVersion) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.bootloader.compatibility = 0x03;
     profile.application.version = {1, 4, 0, 12};
     SimRig rig(profile);

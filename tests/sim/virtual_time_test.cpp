@@ -13,7 +13,7 @@ namespace {
 // Waiting costs no real time: a read with nothing due returns its time-out at once and the
 // clock has moved by exactly that much.
 TEST(VirtualTime, ReadWithNothingDueJumpsToItsTimeOut) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.faults = {{command::kGetInfo, 1, FaultKind::NoAnswer, 0, 0}};
     SimRig rig(profile);
     HidHandle handle = rig.openPresent();
@@ -25,7 +25,7 @@ TEST(VirtualTime, ReadWithNothingDueJumpsToItsTimeOut) {
 // The 32-bit tick count wraps like GetTickCount; an exchange that spans the wrap still
 // measures its time-out correctly.
 TEST(VirtualTime, TickCountWrapsInsideAnExchange) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.faults = {{command::kGetInfo, 1, FaultKind::Stale, 1, 0},
                       {command::kGetInfo, 1, FaultKind::Delay, 2500, 0}};
     SimRig rig(profile, SimOptions{Timeline::Mode::Virtual, (std::uint64_t{1} << 32) - 1000, 0});
@@ -38,7 +38,7 @@ TEST(VirtualTime, TickCountWrapsInsideAnExchange) {
 
 // A late adapter plugs in a set time after the updater first looks, while it sleeps.
 TEST(VirtualTime, DeviceEventsHappenInsideSleeps) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.timing.plugInMs = 2000;
     SimRig rig(profile);
     rig.sleepMs(5000);  // before the updater looks, nothing is counted
@@ -52,7 +52,7 @@ TEST(VirtualTime, DeviceEventsHappenInsideSleeps) {
 // With the full-speed timing model a request leaves at the next 1 ms frame and its answer
 // comes back one frame later; a write that cannot wait for a frame times out.
 TEST(VirtualTime, UsbFramesPutReportsOnMillisecondBoundaries) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.timing.usbFrames = true;
     SimRig rig(profile);
     HidHandle handle = rig.openPresent();
@@ -116,7 +116,7 @@ namespace {
 // The demo's mode: the same model on the steady clock, where waits really sleep. Only lower
 // bounds are checked, which hold however busy the machine is.
 TEST(RealTime, SameModelWithRealWaits) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.timing.plugInMs = 50;
     profile.timing.usbFrames = true;
     SimRig rig(profile, SimOptions{Timeline::Mode::RealTime, 0, 0});
@@ -133,7 +133,7 @@ TEST(RealTime, SameModelWithRealWaits) {
 // A request crosses the bus at its frame boundary, however late after it the host's thread
 // runs again; the adapter's answer is timed from there.
 TEST(RealTime, RequestsArriveAtTheirFrameBoundary) {
-    AdapterProfile profile = defaultAdapterSpec();
+    AdapterProfile profile = defaultAdapterProfile();
     profile.timing.usbFrames = true;
     SimRig rig(profile, SimOptions{Timeline::Mode::RealTime, 0, 0});
     HidHandle handle = rig.openPresent();
