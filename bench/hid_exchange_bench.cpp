@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "bench/immediate_connection.h"
 #include "hid/hid_exchange.h"
 
 namespace {
@@ -38,41 +39,6 @@ void operator delete(void* block, std::size_t) noexcept {
 
 namespace {
 
-using velkora::platform::HidIoResult;
-
-// Answers every request at once. With `foreignFirst`, a report for another command comes
-// before each answer, so that the exchange has to skip one.
-class ImmediateConnection final : public velkora::platform::HidConnection {
-  public:
-    explicit ImmediateConnection(bool foreignFirst) : foreignFirst_(foreignFirst) {}
-
-    HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t) override {
-        command_ = report[5];
-        sequence_ = report[6];
-        foreignPending_ = foreignFirst_;
-        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(report.size()), {}};
-    }
-
-    HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t) override {
-        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-        buffer[1] = 'Z';
-        buffer[2] = 'U';
-        buffer[3] = 'Q';
-        buffer[4] = 1;
-        buffer[5] = foreignPending_ ? static_cast<std::uint8_t>(command_ + 1) : command_;
-        buffer[6] = sequence_;
-        buffer[8] = 4;
-        foreignPending_ = false;
-        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(buffer.size()), {}};
-    }
-
-  private:
-    bool foreignFirst_;
-    bool foreignPending_ = false;
-    std::uint8_t command_ = 0;
-    std::uint8_t sequence_ = 0;
-};
-
 class StillClock final : public velkora::platform::Clock {
   public:
     std::uint32_t tickCount32() override { return 1000; }
@@ -83,7 +49,10 @@ class StillClock final : public velkora::platform::Clock {
 
 void exchange(benchmark::State& state, bool foreignFirst) {
     StillClock clock;
-    velkora::HidHandle handle(std::make_unique<ImmediateConnection>(foreignFirst), clock);
+    velkora::HidHandle handle(std::make_unique<velkora::bench::ImmediateConnection>(
+                                  velkora::bench::ImmediateConnection::Options{
+                                      .foreignFirst = foreignFirst, .payloadLength = 4}),
+                              clock);
     const std::array<std::uint8_t, 51> payload{};  // a firmware chunk's size
     std::uint8_t sequence = 0;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/run_log.h"
+#include "bench/immediate_connection.h"
 #include "bench/run_bench_support.h"
 #include "bootloader/firmware_transfer.h"
 #include "hid/hid_device.h"
@@ -20,46 +21,16 @@
 namespace velkora::bench {
 namespace {
 
-using platform::HidIoResult;
-
 constexpr std::size_t kImageBytes = 64 * 1024;
 constexpr double kExchanges = chunksOf(kImageBytes);
-
-// Answers every request with OK as soon as it is written, and counts the chunks.
-class ImmediateAdapter final : public platform::HidConnection {
-  public:
-    explicit ImmediateAdapter(std::size_t& chunks) : chunks_(chunks) {}
-
-    HidIoResult write(std::span<const std::uint8_t> report, std::uint32_t) override {
-        constexpr std::uint8_t kDataChunk = 0x05;
-        command_ = report[5];
-        sequence_ = report[6];
-        chunks_ += command_ == kDataChunk ? 1 : 0;
-        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(report.size()), {}};
-    }
-
-    HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t) override {
-        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-        buffer[1] = 'Z';
-        buffer[2] = 'U';
-        buffer[3] = 'Q';
-        buffer[4] = 1;
-        buffer[5] = command_;
-        buffer[6] = sequence_;
-        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(buffer.size()), {}};
-    }
-
-  private:
-    std::size_t& chunks_;
-    std::uint8_t command_ = 0;
-    std::uint8_t sequence_ = 0;
-};
 
 class ImmediatePort final : public platform::HidPort {
   public:
     std::vector<platform::HidDeviceInfo> enumerate() override { return {}; }
     platform::HidOpenResult open(const platform::NativeString&) override {
-        return {std::make_unique<ImmediateAdapter>(chunks), {}};
+        return {
+            std::make_unique<ImmediateConnection>(ImmediateConnection::Options{.chunks = &chunks}),
+            {}};
     }
 
     std::size_t chunks = 0;
@@ -112,7 +83,7 @@ void BM_ChunkExchangeWithSimulatedAdapter(benchmark::State& state) {
     std::chrono::steady_clock::duration spent{};
     for (auto _ : state) {
         state.PauseTiming();
-        sim::SimEnvironment sim(sim::defaultAdapterSpec());
+        sim::SimEnvironment sim(sim::defaultAdapterProfile());
         BenchServices bench(sim.clock(), sim.bus());
         platform::Services& services = bench.services();
         RunLog log = openRunLog(bench.folder(), sim.clock());
