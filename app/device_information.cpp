@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/text.h"
+#include "app/common/text.h"
 
 namespace velkora {
 

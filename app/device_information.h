@@ -2,7 +2,7 @@
 
 #include <iosfwd>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bootloader/bootloader_records.h"
 
 namespace velkora {

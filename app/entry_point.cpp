@@ -3,8 +3,8 @@
 #include <exception>
 #include <ostream>
 
-#include "app/console.h"
-#include "app/exceptions.h"
+#include "app/common/console.h"
+#include "app/common/exceptions.h"
 
 namespace velkora {
 

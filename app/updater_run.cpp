@@ -5,16 +5,16 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/console.h"
+#include "app/common/console.h"
+#include "app/common/exceptions.h"
+#include "app/common/run_log.h"
+#include "app/common/text.h"
 #include "app/device_information.h"
-#include "app/exceptions.h"
-#include "app/run_log.h"
-#include "app/text.h"
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/device_detection.h"
 #include "bootloader/firmware_transfer.h"
-#include "config/configuration_mode.h"
+#include "config/config_mode.h"
 #include "hid/hid_device.h"
 #include "management/fault_log_mode.h"
 #include "package/firmware_package.h"
@@ -22,8 +22,9 @@
 namespace velkora {
 namespace {
 
-constexpr const char* kUpdaterVersion = "2.0.0.0";
-constexpr const char* kTransferLabel = "Sending firmware";
+// The project's version, set once in the top CMakeLists.txt; the version resource of the
+// Windows program and the release packages' names carry the same.
+constexpr const char* kUpdaterVersion = VELKORA_UPDATER_VERSION;
 constexpr std::uint32_t kPauseBetweenRequestsMs = 30;
 
 // The first requests of a run have fixed sequence numbers; the counter handed on starts at 4.
@@ -61,8 +62,9 @@ void printPackageSummary(std::ostream& out, const std::optional<FirmwarePackage>
 
 void readDeviceInformation(RunState& run) {
     platform::Clock& clock = run.services.clock;
-    run.bootInfo = parseBootloaderInfo(sendBootloaderCommand(
-        run.handle, BootloaderCommand::GetInfo, kGetInfoSequence, bootloader_timeout::kGetInfo));
+    run.bootInfo =
+        parseBootloaderInfo(hidExchange(run.handle, bootloader_command::kGetInfo, kGetInfoSequence,
+                                        {}, bootloader_timeout::kGetInfo));
     run.log.writeLine("GET_INFO succeeded; firmware update mode committed");
     run.log.writeLine("device path=" + platform::toUtf8(run.bootloader.path));
     run.log.writeLine("device manufacturer=" + run.bootloader.manufacturer);
@@ -72,13 +74,12 @@ void readDeviceInformation(RunState& run) {
     run.services.out << "\nReading device information...\n";
     clock.sleepMs(kPauseBetweenRequestsMs);
     run.appInfo =
-        parseAppInfo(sendBootloaderCommand(run.handle, BootloaderCommand::GetAppInfo,
-                                           kGetAppInfoSequence, bootloader_timeout::kGetAppInfo));
+        parseAppInfo(hidExchange(run.handle, bootloader_command::kGetAppInfo, kGetAppInfoSequence,
+                                 {}, bootloader_timeout::kGetAppInfo));
     clock.sleepMs(kPauseBetweenRequestsMs);
     run.sequence = kStartAppSequence;
-    requireOk("GET_STATUS",
-              sendBootloaderCommand(run.handle, BootloaderCommand::GetStatus, kGetStatusSequence,
-                                    bootloader_timeout::kGetStatus));
+    requireOk("GET_STATUS", hidExchange(run.handle, bootloader_command::kGetStatus,
+                                        kGetStatusSequence, {}, bootloader_timeout::kGetStatus));
 }
 
 // The protocol check comes after the findings were shown and logged, so that an unsupported
@@ -112,8 +113,7 @@ void updateFirmware(RunState& run) {
     run.log.writeLine("transfer start");
     const TransferTarget target{run.bootInfo.protocolMinor, run.bootInfo.compatibility,
                                 run.package->manifest.package_compatibility};
-    transferFirmware(run.services, run.handle, run.package->image, target, run.sequence,
-                     kTransferLabel, run.log);
+    transferFirmware(run.services, run.handle, run.package->image, target, run.sequence, run.log);
     const std::uint64_t seconds = (clock.tickCount64() - start) / 1000u;
     run.log.writeLine("transfer complete seconds=" + std::to_string(seconds) +
                       " bytes=" + std::to_string(run.package->image.size()));
@@ -129,8 +129,8 @@ void updateFirmware(RunState& run) {
 
 void startDevice(RunState& run) {
     run.services.out << "Starting device...\n" << std::flush;
-    requireOk("START_APP", sendBootloaderCommand(run.handle, BootloaderCommand::StartApp,
-                                                 kStartAppSequence, bootloader_timeout::kStartApp));
+    requireOk("START_APP", hidExchange(run.handle, bootloader_command::kStartApp, kStartAppSequence,
+                                       {}, bootloader_timeout::kStartApp));
     run.log.writeLine("START_APP succeeded after user selected Start device");
 }
 

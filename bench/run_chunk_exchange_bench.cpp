@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bench/immediate_connection.h"
 #include "bench/run_bench_support.h"
 #include "bootloader/firmware_transfer.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bench/run_bench_support.h"
 #include "bootloader/firmware_transfer.h"
 #include "hid/hid_device.h"

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "package/firmware_package.h"
 #include "package/sha256_hex.h"
 #include "platform/clock.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "app/text.h"
+#include "app/common/text.h"
 
 namespace velkora {
 namespace {
@@ -33,12 +33,6 @@ void requireOk(const std::string& label, const HidResponse& response) {
         throw std::runtime_error(label +
                                  " failed: " + bootloaderStatusName(response.responseStatus()));
     }
-}
-
-HidResponse sendBootloaderCommand(HidHandle& handle, BootloaderCommand command,
-                                  std::uint8_t sequence, std::uint32_t timeoutMs,
-                                  std::span<const std::uint8_t> payload) {
-    return hidExchange(handle, static_cast<std::uint8_t>(command), sequence, payload, timeoutMs);
 }
 
 }  // namespace velkora

@@ -8,17 +8,17 @@
 namespace velkora {
 
 // The bootloader identity's commands.
-enum class BootloaderCommand : std::uint8_t {
-    GetInfo = 0x01,
-    GetStatus = 0x02,
-    StartUpdate = 0x03,
-    AbortUpdate = 0x04,
-    DataChunk = 0x05,
-    EndUpdate = 0x06,
-    GetAppInfo = 0x07,
-    StartApp = 0x08,
-    StartAppUsb = 0x09,
-};
+namespace bootloader_command {
+inline constexpr std::uint8_t kGetInfo = 0x01;
+inline constexpr std::uint8_t kGetStatus = 0x02;
+inline constexpr std::uint8_t kStartUpdate = 0x03;
+inline constexpr std::uint8_t kAbortUpdate = 0x04;
+inline constexpr std::uint8_t kDataChunk = 0x05;
+inline constexpr std::uint8_t kEndUpdate = 0x06;
+inline constexpr std::uint8_t kGetAppInfo = 0x07;
+inline constexpr std::uint8_t kStartApp = 0x08;
+inline constexpr std::uint8_t kStartAppUsb = 0x09;
+}  // namespace bootloader_command
 
 // How long each command may take to be answered, in milliseconds. Flash work makes the end
 // of an update (verification and installation) the slowest.
@@ -49,17 +49,5 @@ std::string applicationStatusName(std::uint8_t status);
 
 // Fails with "<label> failed: <status name>" unless the answer's status is 0.
 void requireOk(const std::string& label, const HidResponse& response);
-
-// Sends one bootloader request with an empty payload or the given one.
-HidResponse sendBootloaderCommand(HidHandle& handle, BootloaderCommand command,
-                                  std::uint8_t sequence, std::uint32_t timeoutMs,
-                                  std::span<const std::uint8_t> payload = {});
-
-// Takes the counter's current value for a request and moves the counter on; 255 wraps to 0.
-inline std::uint8_t takeSequence(std::uint8_t& counter) {
-    const std::uint8_t sequence = counter;
-    counter = static_cast<std::uint8_t>(counter + 1);
-    return sequence;
-}
 
 }  // namespace velkora

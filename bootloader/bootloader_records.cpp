@@ -1,6 +1,6 @@
 #include "bootloader/bootloader_records.h"
 
-#include "app/text.h"
+#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
 
 namespace velkora {
@@ -10,13 +10,6 @@ FirmwareVersion versionAt(const HidResponse& response, std::size_t offset) {
     return FirmwareVersion{response.responsePayload(offset), response.responsePayload(offset + 1),
                            response.responsePayload(offset + 2),
                            response.responsePayload(offset + 3)};
-}
-
-std::uint32_t littleEndian32(const HidResponse& response, std::size_t offset) {
-    return static_cast<std::uint32_t>(response.responsePayload(offset)) |
-           static_cast<std::uint32_t>(response.responsePayload(offset + 1)) << 8 |
-           static_cast<std::uint32_t>(response.responsePayload(offset + 2)) << 16 |
-           static_cast<std::uint32_t>(response.responsePayload(offset + 3)) << 24;
 }
 
 std::string stateName(std::uint8_t state) {
@@ -72,13 +65,13 @@ BootloaderStatus parseBootloaderStatus(const HidResponse& response) {
     status.active = response.responsePayload(1) != 0;
     status.lastCommand = response.responsePayload(2);
     status.lastStatus = response.responsePayload(3);
-    status.expected = littleEndian32(response, 8);
-    status.received = littleEndian32(response, 12);
+    status.expected = response.payloadLe32(8);
+    status.received = response.payloadLe32(12);
     return status;
 }
 
 EndUpdateResult parseEndUpdateResult(const HidResponse& response) {
-    return EndUpdateResult{response.responseStatus(), littleEndian32(response, 8)};
+    return EndUpdateResult{response.responseStatus(), response.payloadLe32(8)};
 }
 
 bool isSupportedBootloader(const BootloaderInfo& info) {
@@ -104,12 +97,7 @@ std::string formatVersion(const FirmwareVersion& version) {
 }
 
 std::string formatDeviceId(const std::array<std::uint8_t, 12>& deviceId) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < 5; ++i) {
-        text += kDigits[deviceId[i] >> 4];
-        text += kDigits[deviceId[i] & 0x0F];
-    }
+    std::string text = formatHexBytes(std::span(deviceId).first<5>());
     for (std::size_t i = 5; i < deviceId.size(); ++i) {
         if (deviceId[i] < 32 || deviceId[i] > 126) {
             return {};

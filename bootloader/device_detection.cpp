@@ -4,14 +4,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/exceptions.h"
-#include "bootloader/bootloader_commands.h"
+#include "app/common/exceptions.h"
 
 namespace velkora {
 namespace {
 
-constexpr std::uint32_t kPollIntervalMs = 100;
-constexpr std::uint64_t kManagementInterfaceWaitMs = 15000;
 constexpr int kEscape = 27;
 
 // True when the key cancels the wait. Extended keys arrive as a prefix code (0 or 224) and a
@@ -66,54 +63,8 @@ HidDeviceInfo waitForBootloader(platform::Services& services, RunLog& log, bool 
             log.writeLine("wait for Velkora cancelled by user");
             throw UserCancelled(quietCancel);
         }
-        services.clock.sleepMs(kPollIntervalMs);
+        services.clock.sleepMs(kDevicePollIntervalMs);
     }
-}
-
-HidDeviceInfo waitForManagementInterface(platform::Services& services,
-                                         const std::string& expectedSerial, RunLog& log) {
-    services.out << "Starting device and waiting for its management interface...\n" << std::flush;
-    const std::uint64_t deadline = services.clock.tickCount64() + kManagementInterfaceWaitMs;
-    for (;;) {
-        std::vector<HidDeviceInfo> matches;
-        for (HidDeviceInfo& device : enumerateHidDevices(services)) {
-            if (isManagementInterface(device) &&
-                (expectedSerial.empty() || device.serial == expectedSerial)) {
-                matches.push_back(std::move(device));
-            }
-        }
-        if (matches.size() == 1) {
-            log.writeLine("Velkora management interface detected");
-            return matches.front();
-        }
-        if (matches.size() > 1) {
-            throw std::runtime_error(
-                "More than one Velkora management interface was found. Unplug all but one "
-                "Velkora and try again.");
-        }
-        if (services.clock.tickCount64() >= deadline) {
-            throw std::runtime_error("Timed out waiting for the Velkora management interface.");
-        }
-        services.clock.sleepMs(kPollIntervalMs);
-    }
-}
-
-ManagementConnection startManagementInterface(platform::Services& services,
-                                              HidHandle& bootloaderHandle,
-                                              std::uint8_t& bootloaderSequence,
-                                              const HidDeviceInfo& bootloaderDevice, RunLog& log,
-                                              std::string_view successLine) {
-    requireOk(
-        "START_APP_USB",
-        sendBootloaderCommand(bootloaderHandle, BootloaderCommand::StartAppUsb,
-                              takeSequence(bootloaderSequence), bootloader_timeout::kStartAppUsb));
-    log.writeLine(successLine);
-    // The bootloader goes away as the application starts; its handle is of no further use.
-    bootloaderHandle.close();
-    ManagementConnection connection;
-    connection.device = waitForManagementInterface(services, bootloaderDevice.serial, log);
-    connection.handle = openHidDevice(services, connection.device.path);
-    return connection;
 }
 
 }  // namespace velkora

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <iomanip>
-#include <limits>
 #include <ostream>
 #include <stdexcept>
 #include <vector>
 
-#include "app/text.h"
+#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
+#include "bootloader/start_update.h"
 
 namespace velkora {
 namespace {
@@ -21,21 +21,19 @@ constexpr std::uint32_t kPauseAfterChunkMs = 1;
 constexpr std::uint32_t kPauseBeforeEndMs = 30;
 
 void sendChunk(HidHandle& handle, std::span<const std::uint8_t> image, std::uint32_t offset,
-               std::uint8_t& sequence, const std::string& label) {
+               std::uint8_t& sequence) {
     const std::size_t length = std::min(kChunkSize, image.size() - offset);
     std::array<std::uint8_t, 5 + kChunkSize> payload{};
-    payload[0] = static_cast<std::uint8_t>(offset);
-    payload[1] = static_cast<std::uint8_t>(offset >> 8);
-    payload[2] = static_cast<std::uint8_t>(offset >> 16);
-    payload[3] = static_cast<std::uint8_t>(offset >> 24);
+    writeLe32(payload, 0, offset);
     payload[4] = static_cast<std::uint8_t>(length);
     std::copy_n(image.begin() + offset, length, payload.begin() + 5);
-    const HidResponse response = sendBootloaderCommand(
-        handle, BootloaderCommand::DataChunk, takeSequence(sequence),
-        bootloader_timeout::kDataChunk, std::span<const std::uint8_t>(payload.data(), 5 + length));
+    const HidResponse response = hidExchange(
+        handle, bootloader_command::kDataChunk, takeSequence(sequence),
+        std::span<const std::uint8_t>(payload.data(), 5 + length), bootloader_timeout::kDataChunk);
     if (response.responseStatus() != bootloader_status::kOk) {
-        throw std::runtime_error(label + " DATA_CHUNK failed at offset " + std::to_string(offset) +
-                                 ": " + bootloaderStatusName(response.responseStatus()));
+        throw std::runtime_error(std::string(kTransferLabel) + " DATA_CHUNK failed at offset " +
+                                 std::to_string(offset) + ": " +
+                                 bootloaderStatusName(response.responseStatus()));
     }
 }
 
@@ -43,21 +41,19 @@ void sendChunk(HidHandle& handle, std::span<const std::uint8_t> image, std::uint
 
 EndUpdateResult transferFirmware(platform::Services& services, HidHandle& handle,
                                  std::span<const std::uint8_t> image, const TransferTarget& target,
-                                 std::uint8_t& sequence, const std::string& label, RunLog& log) {
-    if (image.size() > std::numeric_limits<std::uint32_t>::max()) {
-        throw std::runtime_error("The .sfb file is too large.");
-    }
+                                 std::uint8_t& sequence, RunLog& log) {
+    const std::string label = kTransferLabel;
     const auto imageSize = static_cast<std::uint32_t>(image.size());
     // The pauses after each chunk are meant to be one millisecond, not a timer period.
     platform::PreciseSleepScope preciseSleep(services.clock);
 
-    startUpdate(handle, imageSize, target.protocolMinor, sequence, label, log);
+    startUpdate(handle, imageSize, target.protocolMinor, sequence, log);
     services.clock.sleepMs(kPauseBeforeDataMs);
 
     // The console is written only when the whole percentage changes: at most 101 times.
     int shownPercentage = -1;
     for (std::uint32_t offset = 0; offset < imageSize;) {
-        sendChunk(handle, image, offset, sequence, label);
+        sendChunk(handle, image, offset, sequence);
         offset += static_cast<std::uint32_t>(std::min<std::size_t>(kChunkSize, imageSize - offset));
         const auto percentage = static_cast<int>(std::uint64_t{offset} * 100u / imageSize);
         if (percentage != shownPercentage) {
@@ -70,13 +66,13 @@ EndUpdateResult transferFirmware(platform::Services& services, HidHandle& handle
     services.out << '\r' << label << ": 100%\n" << std::flush;
 
     requireOk(label + " GET_STATUS",
-              sendBootloaderCommand(handle, BootloaderCommand::GetStatus, takeSequence(sequence),
-                                    bootloader_timeout::kGetStatus));
+              hidExchange(handle, bootloader_command::kGetStatus, takeSequence(sequence), {},
+                          bootloader_timeout::kGetStatus));
     services.clock.sleepMs(kPauseBeforeEndMs);
 
     const EndUpdateResult result = parseEndUpdateResult(
-        sendBootloaderCommand(handle, BootloaderCommand::EndUpdate, takeSequence(sequence),
-                              bootloader_timeout::kEndUpdate));
+        hidExchange(handle, bootloader_command::kEndUpdate, takeSequence(sequence), {},
+                    bootloader_timeout::kEndUpdate));
     log.writeLine(label + " END_UPDATE status=" + bootloaderStatusName(result.status) +
                   " bytes=" + std::to_string(result.bytes));
     if (result.status == bootloader_status::kOk) {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/text.h"
+#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
 
 namespace velkora {
@@ -22,25 +22,29 @@ void requireConfigOk(std::uint8_t status, const std::string& label) {
     }
 }
 
-// Sends a command whose answer carries no payload.
-void sendPlainCommand(HidHandle& handle, std::uint8_t& sequence, std::uint8_t command,
-                      std::span<const std::uint8_t> payload, const std::string& label) {
+// Sends a command whose answer carries no payload and returns the answer's status.
+std::uint8_t sendPlainCommand(HidHandle& handle, std::uint8_t& sequence, std::uint8_t command,
+                              std::span<const std::uint8_t> payload = {}) {
     const std::uint8_t requestSequence = takeSequence(sequence);
     const HidResponse response =
         hidExchange(handle, command, requestSequence, payload, kConfigTimeoutMs);
-    requireConfigOk(checkConfigResponse(response, command, requestSequence, 0), label);
+    return checkConfigResponse(response, command, requestSequence, 0);
 }
 
 }  // namespace
 
 std::string configStatusName(std::uint8_t status) {
-    static constexpr std::array<const char*, 9> kNames{"OK",         "BAD_MAGIC",   "UNKNOWN_CMD",
-                                                       "BAD_LENGTH", "BAD_VERSION", "BUSY",
-                                                       "FAILED",     "BAD_ITEM",    "BAD_VALUE"};
-    if (status < kNames.size()) {
-        return kNames[status];
+    // The configuration commands share the application's names up to FAILED and give 7 and 8
+    // meanings of their own; the bootloader's names for 9 and above do not apply.
+    switch (status) {
+        case kConfigStatusBadItem:
+            return "BAD_ITEM";
+        case kConfigStatusBadValue:
+            return "BAD_VALUE";
+        default:
+            return status <= kConfigStatusFailed ? applicationStatusName(status)
+                                                 : "STATUS_" + formatHexByte(status);
     }
-    return "STATUS_" + formatHexByte(status);
 }
 
 std::uint8_t checkConfigResponse(const HidResponse& response, std::uint8_t command,
@@ -51,8 +55,7 @@ std::uint8_t checkConfigResponse(const HidResponse& response, std::uint8_t comma
     if (!hasReportSize(response)) {
         throw std::runtime_error("Configuration command returned an invalid HID report size.");
     }
-    if (!response.magicMatches() || response.version() != kProtocolVersion ||
-        response.command() != command || response.sequence() != sequence) {
+    if (!response.headerMatches(command, sequence)) {
         throw std::runtime_error(
             "Configuration command returned an invalid application HID response.");
     }
@@ -119,18 +122,17 @@ ConfigSnapshot readConfigSnapshot(HidHandle& handle, std::uint8_t& sequence) {
 void setConfigItem(HidHandle& handle, std::uint8_t& sequence, std::uint8_t itemId,
                    std::uint8_t valueIndex) {
     const std::array<std::uint8_t, 2> payload{itemId, valueIndex};
-    sendPlainCommand(handle, sequence, config_command::kSetConfigItem, payload, "SET_CONFIG_ITEM");
+    requireConfigOk(sendPlainCommand(handle, sequence, config_command::kSetConfigItem, payload),
+                    "SET_CONFIG_ITEM");
 }
 
 void resetConfig(HidHandle& handle, std::uint8_t& sequence) {
-    sendPlainCommand(handle, sequence, config_command::kResetConfig, {}, "RESET_CONFIG");
+    requireConfigOk(sendPlainCommand(handle, sequence, config_command::kResetConfig),
+                    "RESET_CONFIG");
 }
 
 std::uint8_t storeConfig(HidHandle& handle, std::uint8_t& sequence) {
-    const std::uint8_t requestSequence = takeSequence(sequence);
-    const HidResponse response =
-        hidExchange(handle, config_command::kStoreConfig, requestSequence, {}, kConfigTimeoutMs);
-    return checkConfigResponse(response, config_command::kStoreConfig, requestSequence, 0);
+    return sendPlainCommand(handle, sequence, config_command::kStoreConfig);
 }
 
 }  // namespace velkora

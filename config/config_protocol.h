@@ -20,6 +20,8 @@ inline constexpr std::uint8_t kResetConfig = 0x87;
 
 inline constexpr std::uint32_t kConfigTimeoutMs = 5000;
 inline constexpr std::uint8_t kConfigStatusFailed = 6;
+inline constexpr std::uint8_t kConfigStatusBadItem = 7;
+inline constexpr std::uint8_t kConfigStatusBadValue = 8;
 
 // One configuration as the adapter reported it: for item IDs 1 to 9 (index 0 to 8) either
 // absent (the item does not exist on this adapter) or a valid value index.

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/firmware_transfer.h"

@@ -19,18 +19,18 @@ void writeRequest(HidHandle& handle, const ReportFrame& frame, std::uint32_t tim
     switch (result.status) {
         case Status::Completed:
             if (result.bytes != kReportSize) {
-                throw std::runtime_error("HID write failed.");
+                throw HidTransportError("HID write failed.");
             }
             return;
         case Status::EventFailed:
             throw std::runtime_error("CreateEvent failed for HID write.");
         case Status::TimedOut:
         case Status::WaitFailed:
-            throw std::runtime_error("Timed out writing HID report.");
+            throw HidTransportError("Timed out writing HID report.");
         case Status::Failed:
             break;
     }
-    throw std::runtime_error("HID write failed.");
+    throw HidTransportError("HID write failed.");
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
     // A closed handle fails the way the system fails a write on one, instead of reaching
     // through a null connection.
     if (!handle.valid()) {
-        throw std::runtime_error("HID write failed.");
+        throw HidTransportError("HID write failed.");
     }
     writeRequest(handle, buildRequestFrame(command, sequence, payload), timeoutMs);
 
@@ -61,13 +61,13 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
         }
         elapsed = clock.tickCount32() - start;
     }
-    throw std::runtime_error("Timed out waiting for HID response.");
+    throw HidTransportError("Timed out waiting for HID response.");
 }
 
 std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
                             std::uint32_t timeoutMs) {
     if (!handle.valid()) {
-        throw std::runtime_error("HID read failed (the handle is closed).");
+        throw HidTransportError("HID read failed (the handle is closed).");
     }
     const platform::HidIoResult result = handle.connection().read(buffer, timeoutMs);
     switch (result.status) {
@@ -75,7 +75,7 @@ std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
             // Callers index the buffer by this count; no platform may claim more than fits.
             return std::min(result.bytes, static_cast<std::uint32_t>(buffer.size()));
         case Status::TimedOut:
-            throw std::runtime_error("Timed out reading HID response.");
+            throw HidTransportError("Timed out reading HID response.");
         case Status::EventFailed:
             throw std::runtime_error("CreateEvent failed for HID read.");
         case Status::WaitFailed:
@@ -84,7 +84,7 @@ std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
         case Status::Failed:
             break;
     }
-    throw std::runtime_error("HID read failed (" + result.errorDetail + ").");
+    throw HidTransportError("HID read failed (" + result.errorDetail + ").");
 }
 
 }  // namespace velkora

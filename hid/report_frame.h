@@ -53,6 +53,14 @@ inline constexpr std::size_t kPayload = 8;
 
 using ReportFrame = std::array<std::uint8_t, kReportSize>;
 
+// Writes the value into four bytes at `offset`, least significant first, as every multi-byte
+// payload field travels.
+inline void writeLe32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
 // Builds a request. The payload must hold at most kMaxPayload bytes; the caller checks.
 ReportFrame buildRequestFrame(std::uint8_t command, std::uint8_t sequence,
                               std::span<const std::uint8_t> payload);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

@@ -4,9 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "management/colour_codes.h"
 #include "management/fault_dump_markers.h"
 #include "management/fault_line_grammar.h"
-#include "management/text_formatting.h"
 
 namespace velkora {
 namespace {

@@ -21,9 +21,4 @@ namespace velkora {
 //   "Fault log display failed: the complete fault records could not be verified."
 std::vector<FaultRecord> parseFaultDump(std::string_view dump);
 
-inline std::vector<FaultRecord> parseFaultDump(std::span<const std::uint8_t> dump) {
-    return parseFaultDump(
-        std::string_view(reinterpret_cast<const char*>(dump.data()), dump.size()));
-}
-
 }  // namespace velkora

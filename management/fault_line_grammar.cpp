@@ -3,13 +3,10 @@
 #include <array>
 #include <cstddef>
 
+#include "app/common/text.h"
+
 namespace velkora {
 namespace {
-
-// The whitespace of the ECMAScript class \s among single bytes.
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -57,7 +54,7 @@ std::size_t splitFields(std::string_view line, std::array<std::string_view, kMos
     std::size_t position = 0;
     while (position < line.size()) {
         std::size_t end = position;
-        while (end < line.size() && !isBlank(line[end])) {
+        while (end < line.size() && !isCSpace(line[end])) {
             ++end;
         }
         if (count == kMostFields) {
@@ -65,7 +62,7 @@ std::size_t splitFields(std::string_view line, std::array<std::string_view, kMos
         }
         fields[count++] = line.substr(position, end - position);
         position = end;
-        while (position < line.size() && isBlank(line[position])) {
+        while (position < line.size() && isCSpace(line[position])) {
             ++position;
         }
     }

@@ -4,12 +4,12 @@
 #include <ostream>
 #include <string>
 
-#include "bootloader/device_detection.h"
 #include "management/fault_catalogue.h"
 #include "management/fault_dump_download.h"
 #include "management/fault_dump_parser.h"
 #include "management/fault_log_text.h"
 #include "management/management_commands.h"
+#include "management/management_handover.h"
 
 namespace velkora {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/console.h"
-#include "app/run_log.h"
+#include "app/common/console.h"
+#include "app/common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

@@ -26,9 +26,7 @@ void sendEmptyCommand(HidHandle& handle, std::uint8_t& sequence, std::uint8_t co
 
 void checkManagementResponse(const HidResponse& response, std::uint8_t command,
                              std::uint8_t sequence, const std::string& name) {
-    if (response.length < kHeaderBytes || !response.magicMatches() ||
-        response.version() != kProtocolVersion || response.command() != command ||
-        response.sequence() != sequence) {
+    if (response.length < kHeaderBytes || !response.headerMatches(command, sequence)) {
         throw std::runtime_error(name + " returned an invalid application HID report.");
     }
     if (response.responseStatus() != 0) {

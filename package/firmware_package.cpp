@@ -3,10 +3,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/text.h"
+#include "app/common/text.h"
 #include "package/package_files.h"
-#include "package/sha256_hex.h"
 #include "platform/native_string.h"
+#include "platform/sha256.h"
 
 namespace velkora {
 
@@ -30,7 +30,11 @@ std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& 
         log.writeLine("firmware package unavailable: " + manifest.sfb_file + " was not found");
         return std::nullopt;
     }
-    package.image = readFileBytes(imagePath);
+    // The image is hashed piece by piece as it is read.
+    platform::Sha256 hash;
+    package.image = readWholeFile<std::vector<std::uint8_t>>(
+        imagePath, kMaxImageBytes, "The .sfb file is too large.",
+        [&hash](std::span<const std::uint8_t> piece) { hash.update(piece); });
     if (package.image.empty()) {
         throw std::runtime_error("The .sfb file is empty.");
     }
@@ -39,7 +43,7 @@ std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& 
     log.writeLine("package sfb_file=" + manifest.sfb_file);
     log.writeLine("package compatibility=" + formatHexByte(manifest.package_compatibility));
     // The computed digest is logged before the comparison, so a mismatch leaves it on record.
-    const std::string digest = sha256Hex(package.image);
+    const std::string digest = formatHexBytes(hash.finish());
     log.writeLine("package sfb_sha256=" + digest);
     if (digest != manifest.sfb_sha256) {
         throw std::runtime_error("Update firmware SHA-256 mismatch. Expected " +

@@ -2,13 +2,10 @@
 
 #include <stdexcept>
 
+#include "app/common/text.h"
+
 namespace velkora {
 namespace {
-
-// The white space that may surround the colon: what the C locale counts as space.
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // An escaped character may be anything but a line break, so a value cannot end a line with a
 // lone backslash and go on in the next one.
@@ -16,8 +13,9 @@ bool isLineBreak(char c) {
     return c == '\n' || c == '\r';
 }
 
+// The white space that may surround the colon is what the C locale counts as space.
 std::size_t skipBlanks(std::string_view text, std::size_t position) {
-    while (position < text.size() && isBlank(text[position])) {
+    while (position < text.size() && isCSpace(text[position])) {
         ++position;
     }
     return position;

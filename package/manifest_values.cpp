@@ -1,13 +1,29 @@
 #include "package/manifest_values.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string>
 
-#include "app/text.h"
+#include "app/common/text.h"
 #include "package/unsigned_conversion.h"
 
 namespace velkora {
+namespace {
+
+// Windows opens a device, not a file, for these names in any folder, in any letter case and
+// with any extension: reading "CON" would read the console.
+bool namesWindowsDevice(std::string_view name) {
+    const std::string stem = toUpperAscii(name.substr(0, name.find('.')));
+    static constexpr std::array<std::string_view, 4> kDevices{"CON", "PRN", "AUX", "NUL"};
+    if (std::find(kDevices.begin(), kDevices.end(), stem) != kDevices.end()) {
+        return true;
+    }
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
 
 std::uint8_t parsePackageCompatibility(std::string_view text) {
     const std::string trimmed = trimWhitespace(text);
@@ -54,10 +70,15 @@ FirmwareVersion parseFirmwareVersion(std::string_view text, std::string_view lab
 
 bool isPlainFileName(std::string_view name) {
     // A zero byte would silently cut the path short, and a different file than the one named
-    // would be opened.
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos &&
-           name.find("..") == std::string_view::npos;
+    // would be opened; other control characters would reach the console and the run log.
+    const bool hasControlCharacter = std::any_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+    return !name.empty() && name != "." && name != ".." && !hasControlCharacter &&
+           name.find_first_of("/\\:") == std::string_view::npos &&
+           name.find("..") == std::string_view::npos && name.back() != '.' && name.back() != ' ' &&
+           !namesWindowsDevice(name);
 }
 
 }  // namespace velkora

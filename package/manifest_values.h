@@ -19,8 +19,11 @@ std::uint8_t parsePackageCompatibility(std::string_view text);
 // <text>".
 FirmwareVersion parseFirmwareVersion(std::string_view text, std::string_view label);
 
-// Whether the name can only mean a file directly inside the firmware folder: not empty, not
-// "." or "..", no "/", "\" or ":", no ".." anywhere and no zero byte.
+// Whether the name can only mean a regular file directly inside the firmware folder, on every
+// system: not empty, not "." or "..", no "/", "\" or ":", no ".." anywhere, no control
+// character (bytes below 0x20 and 0x7F, the zero byte among them), not ending in a dot or a
+// blank (Windows drops those), and not a name that Windows gives to a device (CON, PRN, AUX,
+// NUL, COM1 to COM9, LPT1 to LPT9, in any case, with or without an extension).
 bool isPlainFileName(std::string_view name);
 
 }  // namespace velkora

@@ -3,19 +3,32 @@
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "platform/native_string.h"
 
 namespace velkora {
 namespace {
 
+// Large enough that reading costs nothing next to hashing, small enough that a piece is still
+// in the processor's cache when it is hashed.
+constexpr std::size_t kPiece = std::size_t{64} * 1024;
+
 std::string pathText(const std::filesystem::path& path) {
     return platform::toUtf8(path.native());
 }
 
+// Reads up to `count` bytes at `offset` of the buffer, hands them on and returns how many came.
 template <typename Buffer>
-char* bytesAt(Buffer& buffer, std::size_t offset) {
-    return reinterpret_cast<char*>(buffer.data()) + offset;
+std::size_t readPiece(std::ifstream& file, Buffer& buffer, std::size_t offset, std::size_t count,
+                      const FilePieceSink& eachPiece) {
+    char* const at = reinterpret_cast<char*>(buffer.data()) + offset;
+    file.read(at, static_cast<std::streamsize>(count));
+    const auto got = static_cast<std::size_t>(file.gcount());
+    if (eachPiece && got > 0) {
+        eachPiece({reinterpret_cast<const std::uint8_t*>(at), got});
+    }
+    return got;
 }
 
 }  // namespace
@@ -29,41 +42,38 @@ bool pathExists(const std::filesystem::path& path) {
     return exists;
 }
 
-std::vector<std::uint8_t> readFileBytes(const std::filesystem::path& path) {
-    return readWholeFile<std::vector<std::uint8_t>>(path, kMaxImageBytes,
-                                                    "The .sfb file is too large.");
-}
-
 template <typename Buffer>
 Buffer readWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
-                     const char* tooLargeMessage) {
-    std::ifstream file(path, std::ios::binary);
+                     const char* tooLargeMessage, const FilePieceSink& eachPiece) {
     std::error_code error;
-    // POSIX systems open a folder for reading and fail only at the first read; Windows refuses
-    // it at once. Both report it the same way.
-    if (!file || std::filesystem::is_directory(path, error)) {
+    if (!std::filesystem::is_regular_file(path, error)) {
+        throw std::runtime_error("Unable to open " + pathText(path));
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) {
+        throw std::runtime_error("Unable to open " + pathText(path));
+    }
+    if (size > maxBytes) {
+        throw std::runtime_error(tooLargeMessage);
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
         throw std::runtime_error("Unable to open " + pathText(path));
     }
 
-    Buffer bytes;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error) {
-        if (size > maxBytes) {
-            throw std::runtime_error(tooLargeMessage);
-        }
-        bytes.resize(static_cast<std::size_t>(size));
-        file.read(bytesAt(bytes, 0), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(file.gcount()));
+    Buffer bytes(static_cast<std::size_t>(size), 0);
+    std::size_t used = 0;
+    while (used < bytes.size() && file) {
+        used += readPiece(file, bytes, used, std::min(kPiece, bytes.size() - used), eachPiece);
     }
-    // Anything left (no size known, or the file grew since) is read in pieces, never past the
-    // limit by more than one piece.
-    constexpr std::size_t kPiece = std::size_t{64} * 1024;
+    bytes.resize(used);
+    // A file that grew since its size was taken is read on, never past the limit by more than
+    // one piece.
     while (file && file.peek() != std::ifstream::traits_type::eof()) {
-        const std::size_t used = bytes.size();
         bytes.resize(used + kPiece);
-        file.read(bytesAt(bytes, used), static_cast<std::streamsize>(kPiece));
-        bytes.resize(used + static_cast<std::size_t>(file.gcount()));
-        if (bytes.size() > maxBytes) {
+        used += readPiece(file, bytes, used, kPiece, eachPiece);
+        bytes.resize(used);
+        if (used > maxBytes) {
             throw std::runtime_error(tooLargeMessage);
         }
     }
@@ -74,8 +84,8 @@ Buffer readWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
 }
 
 template std::string readWholeFile<std::string>(const std::filesystem::path&, std::uintmax_t,
-                                                const char*);
+                                                const char*, const FilePieceSink&);
 template std::vector<std::uint8_t> readWholeFile<std::vector<std::uint8_t>>(
-    const std::filesystem::path&, std::uintmax_t, const char*);
+    const std::filesystem::path&, std::uintmax_t, const char*, const FilePieceSink&);
 
 }  // namespace velkora

@@ -2,14 +2,12 @@
 
 #include <stdexcept>
 
+#include "app/common/text.h"
+
 namespace velkora {
 namespace {
 
 constexpr std::uint64_t kMaxValue = 0xFFFFFFFFu;
-
-bool isCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // The digit's value, or 36 for a character that is no digit in any base.
 unsigned digitValue(char c) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "app/common/text.h"
 #include "package/manifest_string.h"
 #include "package/manifest_values.h"
 #include "package/package_files.h"
@@ -12,15 +13,6 @@ namespace {
 
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-std::string toUpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
 }
 
 }  // namespace
@@ -54,7 +46,7 @@ UpdateManifest parseUpdateManifestText(std::string_view text) {
         throw std::runtime_error("sfb_sha256 must be 64 hex characters.");
     }
     manifest.version = parseFirmwareVersion(manifest.firmware_version, "firmware_version");
-    manifest.sfb_sha256 = toUpperAscii(std::move(manifest.sfb_sha256));
+    manifest.sfb_sha256 = toUpperAscii(manifest.sfb_sha256);
     return manifest;
 }
 

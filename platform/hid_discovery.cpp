@@ -1,15 +1,21 @@
 #include "platform/hid_discovery.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 namespace velkora::platform {
 
 bool pathNamesAdapter(const NativeString& path) {
-    std::string lowered = toUtf8(path);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lowered.find(kAdapterDeviceIdPattern) != std::string::npos;
+    char pattern[20];
+    std::snprintf(pattern, sizeof(pattern), "vid_%04x&pid_%04x", kAdapterVendorId,
+                  kAdapterProductId);
+    const std::string text = toUtf8(path);
+    const std::string_view wanted(pattern);
+    // The updater never changes the C locale, in which tolower touches only A to Z.
+    return std::search(text.begin(), text.end(), wanted.begin(), wanted.end(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           }) != text.end();
 }
 
 std::vector<HidDeviceInfo> discoverAdapterInterfaces(HidInterfaceListing& listing) {

@@ -3,18 +3,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/hid_port.h"
 
 namespace velkora::platform {
 
-// The adapter's vendor and product ID as Windows writes them into a HID interface path.
-inline constexpr std::string_view kAdapterDeviceIdPattern = "vid_0483&pid_a5b9";
-
-// True when the path carries the adapter's IDs. Windows writes them in either letter case
-// ("VID_0483&PID_A5B9" is common), so the comparison ignores the case of ASCII letters.
+// True when the path carries the adapter's IDs as Windows writes them into a HID interface
+// path, "vid_0483&pid_a5b9" with four hexadecimal digits each. Windows writes them in either
+// letter case ("VID_0483&PID_A5B9" is common), so the comparison ignores the case of ASCII
+// letters.
 bool pathNamesAdapter(const NativeString& path);
 
 // The system's list of HID interfaces as discovery walks it, one index after the other. The

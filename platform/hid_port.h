@@ -10,6 +10,10 @@
 
 namespace velkora::platform {
 
+// The adapter's USB vendor and product ID, the same in both its identities.
+inline constexpr std::uint16_t kAdapterVendorId = 0x0483;
+inline constexpr std::uint16_t kAdapterProductId = 0xA5B9;
+
 // One present HID interface with the adapter's vendor and product ID.
 struct HidDeviceInfo {
     NativeString path;         // the system's device path, unchanged; what open() takes
@@ -52,7 +56,7 @@ class HidPort {
   public:
     virtual ~HidPort() = default;
 
-    // Every present interface with vendor ID 0x0483 and product ID 0xA5B9, in the order the
+    // Every present interface with the adapter's vendor and product ID, in the order the
     // system lists them. Fails with a runtime error only when the list cannot be obtained.
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
 

@@ -8,7 +8,7 @@ namespace velkora::sim {
 namespace {
 
 constexpr std::size_t kChunkHeader = 5;
-constexpr std::size_t kMaxChunk = kMaxPayload - kChunkHeader;  // 51
+constexpr std::size_t kMaxChunk = frame::kMaxPayload - kChunkHeader;  // 51
 
 void append(std::vector<std::uint8_t>& out, const VersionBytes& version) {
     out.insert(out.end(), version.begin(), version.end());

@@ -29,10 +29,10 @@ inline std::optional<std::uint8_t> frameProblem(const WireRequest& request) {
     if (!request.magicOk) {
         return status::kBadMagic;
     }
-    if (request.version != kProtocolVersion) {
+    if (request.version != frame::kVersion) {
         return status::kBadVersion;
     }
-    if (!request.complete || request.declaredLength > kMaxPayload) {
+    if (!request.complete || request.declaredLength > frame::kMaxPayload) {
         return status::kBadLength;
     }
     return std::nullopt;

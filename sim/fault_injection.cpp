@@ -133,30 +133,30 @@ bool faultKindCanAimAtDumpReport(FaultKind kind) {
 }
 
 void applyTweak(InputReport& report, const ReportTweak& tweak) {
-    constexpr std::size_t b = 1;  // reports are built with their report ID
-    ReportFrame& frame = report.bytes;
+    // Reports are built whole, with their report ID; leaving it off comes last.
+    Report& bytes = report.bytes;
     if (tweak.status) {
-        frame[b + response_offset::kStatus] = *tweak.status;
+        bytes[frame::kStatusAt] = *tweak.status;
     }
     if (tweak.payloadLength) {
-        frame[b + response_offset::kPayloadLength] = *tweak.payloadLength;
+        bytes[frame::kAnswerLengthAt] = *tweak.payloadLength;
     }
     if (tweak.badMagic) {
-        frame[b + response_offset::kMagic] = 'X';
+        bytes[frame::kMagicAt] = 'X';
     }
     if (tweak.badVersion) {
-        frame[b + response_offset::kVersion] = kProtocolVersion + 1;
+        bytes[frame::kVersionAt] = frame::kVersion + 1;
     }
     if (tweak.badCommand) {
-        frame[b + response_offset::kCommand] ^= 0x40;
+        bytes[frame::kCommandAt] ^= 0x40;
     }
     if (tweak.badSequence) {
-        frame[b + response_offset::kSequence] ^= 0x80;
+        bytes[frame::kSequenceAt] ^= 0x80;
     }
     if (tweak.noReportId) {
-        std::copy(frame.begin() + 1, frame.end(), frame.begin());
-        frame[kReportSize - 1] = 0;
-        report.length = kReportSize - 1;
+        std::copy(bytes.begin() + 1, bytes.end(), bytes.begin());
+        bytes[frame::kBytes - 1] = 0;
+        report.length = frame::kBytes - 1;
     }
 }
 

@@ -218,7 +218,8 @@ void SimulatedAdapter::streamDump(Micros from, std::uint8_t sequence, const Resp
     std::vector<std::string> pieces;
     const std::string& text = application_.faultDump();
     for (std::size_t offset = 0, k = 0; offset < text.size(); ++k) {
-        const std::size_t size = std::clamp<std::size_t>(sizes[k % sizes.size()], 1, kMaxPayload);
+        const std::size_t size =
+            std::clamp<std::size_t>(sizes[k % sizes.size()], 1, frame::kMaxPayload);
         pieces.push_back(text.substr(offset, size));
         offset += size;
     }

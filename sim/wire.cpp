@@ -9,37 +9,35 @@ WireRequest decodeRequest(std::span<const std::uint8_t> report) {
     auto byteAt = [&](std::size_t index) -> std::uint8_t {
         return index < report.size() ? report[index] : 0;
     };
-    request.complete = report.size() >= kReportSize;
-    request.magicOk = byteAt(request_offset::kMagic) == kMagic[0] &&
-                      byteAt(request_offset::kMagic + 1) == kMagic[1] &&
-                      byteAt(request_offset::kMagic + 2) == kMagic[2];
-    request.version = byteAt(request_offset::kVersion);
-    request.command = byteAt(request_offset::kCommand);
-    request.sequence = byteAt(request_offset::kSequence);
-    request.declaredLength = byteAt(request_offset::kPayloadLength);
+    request.complete = report.size() >= frame::kBytes;
+    request.magicOk = byteAt(frame::kMagicAt) == frame::kMagic[0] &&
+                      byteAt(frame::kMagicAt + 1) == frame::kMagic[1] &&
+                      byteAt(frame::kMagicAt + 2) == frame::kMagic[2];
+    request.version = byteAt(frame::kVersionAt);
+    request.command = byteAt(frame::kCommandAt);
+    request.sequence = byteAt(frame::kSequenceAt);
+    request.declaredLength = byteAt(frame::kRequestLengthAt);
     const std::size_t available =
-        report.size() > request_offset::kPayload ? report.size() - request_offset::kPayload : 0;
+        report.size() > frame::kPayloadAt ? report.size() - frame::kPayloadAt : 0;
     const std::size_t length =
-        std::min<std::size_t>({request.declaredLength, kMaxPayload, available});
+        std::min<std::size_t>({request.declaredLength, frame::kMaxPayload, available});
     request.payload.assign(
-        report.begin() + static_cast<std::ptrdiff_t>(request_offset::kPayload),
-        report.begin() + static_cast<std::ptrdiff_t>(request_offset::kPayload + length));
+        report.begin() + static_cast<std::ptrdiff_t>(frame::kPayloadAt),
+        report.begin() + static_cast<std::ptrdiff_t>(frame::kPayloadAt + length));
     return request;
 }
 
 InputReport encodeAnswer(const WireAnswer& answer) {
     InputReport report;
-    ReportFrame& frame = report.bytes;
-    frame[0] = kReportId;
-    constexpr std::size_t b = 1;
-    std::copy(kMagic.begin(), kMagic.end(), frame.begin() + b + response_offset::kMagic);
-    frame[b + response_offset::kVersion] = kProtocolVersion;
-    frame[b + response_offset::kCommand] = answer.command;
-    frame[b + response_offset::kSequence] = answer.sequence;
-    frame[b + response_offset::kStatus] = answer.status;
-    const std::size_t length = std::min(answer.payload.size(), kMaxPayload);
-    frame[b + response_offset::kPayloadLength] = static_cast<std::uint8_t>(length);
-    std::copy_n(answer.payload.begin(), length, frame.begin() + b + response_offset::kPayload);
+    Report& bytes = report.bytes;
+    std::copy(frame::kMagic.begin(), frame::kMagic.end(), bytes.begin() + frame::kMagicAt);
+    bytes[frame::kVersionAt] = frame::kVersion;
+    bytes[frame::kCommandAt] = answer.command;
+    bytes[frame::kSequenceAt] = answer.sequence;
+    bytes[frame::kStatusAt] = answer.status;
+    const std::size_t length = std::min(answer.payload.size(), frame::kMaxPayload);
+    bytes[frame::kAnswerLengthAt] = static_cast<std::uint8_t>(length);
+    std::copy_n(answer.payload.begin(), length, bytes.begin() + frame::kPayloadAt);
     return report;
 }
 

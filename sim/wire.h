@@ -5,9 +5,38 @@
 #include <span>
 #include <vector>
 
-#include "hid/report_frame.h"
-
 namespace velkora::sim {
+
+// The report as the device lays it out, in both directions 65 bytes with the report ID 0 in
+// front. Like the codes below it is written out here, on the device's side, and never taken
+// from the updater's own definition: a wrong offset or magic in the updater must make the
+// tests fail, not be mirrored by the simulator.
+//
+//   byte    request                 answer
+//   0       report ID 0             report ID 0
+//   1..3    magic "ZUQ"             magic "ZUQ"
+//   4       protocol version 1      protocol version 1
+//   5       command                 command of the request answered
+//   6       sequence number         sequence number of the request answered
+//   7       payload length          status
+//   8       reserved                payload length
+//   9..64   payload                 payload
+namespace frame {
+inline constexpr std::size_t kBytes = 65;
+inline constexpr std::size_t kMaxPayload = 56;
+inline constexpr std::uint8_t kVersion = 1;
+inline constexpr std::array<std::uint8_t, 3> kMagic{'Z', 'U', 'Q'};
+inline constexpr std::size_t kMagicAt = 1;
+inline constexpr std::size_t kVersionAt = 4;
+inline constexpr std::size_t kCommandAt = 5;
+inline constexpr std::size_t kSequenceAt = 6;
+inline constexpr std::size_t kRequestLengthAt = 7;
+inline constexpr std::size_t kStatusAt = 7;
+inline constexpr std::size_t kAnswerLengthAt = 8;
+inline constexpr std::size_t kPayloadAt = 9;
+}  // namespace frame
+
+using Report = std::array<std::uint8_t, frame::kBytes>;
 
 // The command codes the simulated adapter answers. They are written out here, on the device's
 // side, instead of being taken from the updater's own command tables: a wrong code in the
@@ -77,8 +106,8 @@ struct WireAnswer {
 // One report as the host's read will return it: 65 bytes with the report ID, or, when the
 // report ID is left off, the same fields one byte earlier in 64 bytes.
 struct InputReport {
-    ReportFrame bytes{};
-    std::uint32_t length = kReportSize;
+    Report bytes{};
+    std::uint32_t length = frame::kBytes;
 };
 
 InputReport encodeAnswer(const WireAnswer& answer);

@@ -11,9 +11,6 @@
 namespace velkora::platform {
 namespace {
 
-constexpr unsigned short kVendorId = 0x0483;
-constexpr unsigned short kProductId = 0xA5B9;
-
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -112,7 +109,7 @@ class HidapiPort final : public HidPort {
     std::vector<HidDeviceInfo> enumerate() override {
         initialise();
         std::vector<HidDeviceInfo> result;
-        hid_device_info* list = hid_enumerate(kVendorId, kProductId);
+        hid_device_info* list = hid_enumerate(kAdapterVendorId, kAdapterProductId);
         for (const hid_device_info* entry = list; entry != nullptr; entry = entry->next) {
             HidDeviceInfo record;
             record.path = entry->path != nullptr ? entry->path : "";

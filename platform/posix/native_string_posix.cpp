@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include "platform/native_string.h"
 
 namespace velkora::platform {
@@ -11,19 +13,9 @@ NativeString fromUtf8(const std::string& text) {
     return text;
 }
 
+// The updater never changes the C locale, in which only A to Z and a to z differ by case.
 bool equalsIgnoringCase(const NativeString& a, const NativeString& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    auto lower = [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace velkora::platform

@@ -8,17 +8,18 @@ std::string toUtf8(const NativeString& text) {
     if (text.empty()) {
         return {};
     }
-    // Without WC_ERR_INVALID_CHARS a lone surrogate would silently become U+FFFD; a text
-    // that is not valid UTF-16 is a failed conversion and gives an empty text.
+    // The system's plain conversion: a lone surrogate becomes U+FFFD. Refusing such a text
+    // would empty it, and an emptied serial number would let the wait for the management
+    // interface take any adapter's.
     const int wideLength = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), wideLength,
-                                         nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
         return {};
     }
     std::string result(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), wideLength, result.data(),
-                            size, nullptr, nullptr) != size) {
+    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, result.data(), size, nullptr,
+                            nullptr) != size) {
         return {};
     }
     return result;

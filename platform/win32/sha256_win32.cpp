@@ -1,14 +1,8 @@
-// <windows.h> has to come first: the other system headers rely on its types.
-#include <windows.h>
-
-#include <bcrypt.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "platform/sha256.h"
 #include "platform/win32/bcrypt_digest.h"
@@ -17,82 +11,87 @@ namespace velkora::platform {
 namespace win32 {
 namespace {
 
-std::string ntStatusMessage(const char* step, NTSTATUS status) {
-    char hex[16];
-    std::snprintf(hex, sizeof(hex), "%lx", static_cast<unsigned long>(status));
-    return std::string(step) + " failed with NTSTATUS 0x" + hex;
-}
-
-// Owns the provider and the hash object, so that no handle outlives the call on any path. The
-// hash object's memory must outlive the hash handle: the destructor's body destroys the
-// handle before the member buffer goes away.
-struct HashHandles {
-    std::vector<UCHAR> hashObject;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    ~HashHandles() {
-        if (hash != nullptr) {
-            BCryptDestroyHash(hash);
-        }
-        if (algorithm != nullptr) {
-            BCryptCloseAlgorithmProvider(algorithm, 0);
-        }
-    }
-};
-
 void check(NTSTATUS status, const char* step) {
     if (status < 0) {
-        throw std::runtime_error(ntStatusMessage(step, status));
+        char hex[16];
+        std::snprintf(hex, sizeof(hex), "%lx", static_cast<unsigned long>(status));
+        throw std::runtime_error(std::string(step) + " failed with NTSTATUS 0x" + hex);
     }
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> bcryptDigest(const wchar_t* algorithmName,
-                                       std::span<const std::uint8_t> bytes) {
-    // BCryptHashData takes a 32-bit length; the package loader never hands over more.
-    if (bytes.size() > std::numeric_limits<ULONG>::max()) {
-        throw std::runtime_error("BCryptHashData failed: the data is too large.");
+BcryptHash::BcryptHash(const wchar_t* algorithm) {
+    // A constructor that throws runs no destructor: whatever was opened is released here.
+    try {
+        check(BCryptOpenAlgorithmProvider(&algorithm_, algorithm, nullptr, 0),
+              "BCryptOpenAlgorithmProvider");
+        DWORD objectLength = 0;
+        ULONG written = 0;
+        check(BCryptGetProperty(algorithm_, BCRYPT_OBJECT_LENGTH,
+                                reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength),
+                                &written, 0),
+              "BCryptGetProperty(BCRYPT_OBJECT_LENGTH)");
+        check(BCryptGetProperty(algorithm_, BCRYPT_HASH_LENGTH,
+                                reinterpret_cast<PUCHAR>(&digestLength_), sizeof(digestLength_),
+                                &written, 0),
+              "BCryptGetProperty(BCRYPT_HASH_LENGTH)");
+        hashObject_.assign(objectLength, 0);
+        check(BCryptCreateHash(algorithm_, &hash_, hashObject_.data(), objectLength, nullptr, 0, 0),
+              "BCryptCreateHash");
+    } catch (...) {
+        if (algorithm_ != nullptr) {
+            BCryptCloseAlgorithmProvider(algorithm_, 0);
+        }
+        throw;
     }
-    HashHandles handles;
-    check(BCryptOpenAlgorithmProvider(&handles.algorithm, algorithmName, nullptr, 0),
-          "BCryptOpenAlgorithmProvider");
+}
 
-    DWORD objectLength = 0;
-    DWORD digestLength = 0;
-    ULONG written = 0;
-    check(BCryptGetProperty(handles.algorithm, BCRYPT_OBJECT_LENGTH,
-                            reinterpret_cast<PUCHAR>(&objectLength), sizeof(objectLength), &written,
-                            0),
-          "BCryptGetProperty(BCRYPT_OBJECT_LENGTH)");
-    check(BCryptGetProperty(handles.algorithm, BCRYPT_HASH_LENGTH,
-                            reinterpret_cast<PUCHAR>(&digestLength), sizeof(digestLength), &written,
-                            0),
-          "BCryptGetProperty(BCRYPT_HASH_LENGTH)");
+BcryptHash::~BcryptHash() {
+    BCryptDestroyHash(hash_);
+    BCryptCloseAlgorithmProvider(algorithm_, 0);
+}
 
-    handles.hashObject.assign(objectLength, 0);
-    std::vector<std::uint8_t> digest(digestLength, 0);
-    check(BCryptCreateHash(handles.algorithm, &handles.hash, handles.hashObject.data(),
-                           objectLength, nullptr, 0, 0),
-          "BCryptCreateHash");
-    // BCryptHashData takes a non-const pointer but does not write through it.
-    check(BCryptHashData(handles.hash, const_cast<PUCHAR>(bytes.data()),
-                         static_cast<ULONG>(bytes.size()), 0),
-          "BCryptHashData");
-    check(BCryptFinishHash(handles.hash, digest.data(), digestLength, 0), "BCryptFinishHash");
+void BcryptHash::update(std::span<const std::uint8_t> bytes) {
+    // BCryptHashData takes a 32-bit length, so larger pieces go in parts. It takes a non-const
+    // pointer but does not write through it.
+    constexpr std::size_t kMostPerCall = std::numeric_limits<ULONG>::max();
+    do {
+        const std::size_t length = std::min(bytes.size(), kMostPerCall);
+        check(
+            BCryptHashData(hash_, const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(length), 0),
+            "BCryptHashData");
+        bytes = bytes.subspan(length);
+    } while (!bytes.empty());
+}
+
+std::vector<std::uint8_t> BcryptHash::finish() {
+    std::vector<std::uint8_t> digest(digestLength_, 0);
+    check(BCryptFinishHash(hash_, digest.data(), digestLength_, 0), "BCryptFinishHash");
     return digest;
 }
 
 }  // namespace win32
 
-Sha256Digest computeSha256(std::span<const std::uint8_t> bytes) {
-    const std::vector<std::uint8_t> digestBytes =
-        win32::bcryptDigest(BCRYPT_SHA256_ALGORITHM, bytes);
+struct Sha256::Context {
+    win32::BcryptHash hash{BCRYPT_SHA256_ALGORITHM};
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>()) {}
+
+Sha256::~Sha256() = default;
+
+void Sha256::update(std::span<const std::uint8_t> bytes) {
+    context_->hash.update(bytes);
+}
+
+Sha256Digest Sha256::finish() {
+    const std::vector<std::uint8_t> bytes = context_->hash.finish();
     Sha256Digest digest{};
-    if (digestBytes.size() != digest.size()) {
+    if (bytes.size() != digest.size()) {
         throw std::runtime_error("BCryptGetProperty(BCRYPT_HASH_LENGTH) gave an unexpected size.");
     }
-    std::copy(digestBytes.begin(), digestBytes.end(), digest.begin());
+    std::copy(bytes.begin(), bytes.end(), digest.begin());
     return digest;
 }
 

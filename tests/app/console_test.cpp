@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "app/common/console.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "app/exceptions.h"
-#include "app/run_log.h"
+#include "app/common/exceptions.h"
+#include "app/common/run_log.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/temp_folder.h"
 

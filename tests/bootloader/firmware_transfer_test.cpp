@@ -42,7 +42,7 @@ class FirmwareTransfer : public testing::ScriptedConnectionFixture {
     EndUpdateResult transfer(const std::vector<std::uint8_t>& bytes) {
         std::uint8_t sequence = 4;
         return transferFirmware(services, handle, bytes, TransferTarget{2, 0x02, 0x03}, sequence,
-                                "Sending firmware", log);
+                                log);
     }
 
     // The message the transfer fails with; empty when it completes.

@@ -1,7 +1,7 @@
 #include <stdexcept>
 
 #include "bootloader/bootloader_commands.h"
-#include "bootloader/firmware_transfer.h"
+#include "bootloader/start_update.h"
 #include "tests/support/scripted_connection_fixture.h"
 
 namespace velkora {
@@ -52,7 +52,7 @@ TEST_P(StartUpdateRecovery, FollowsTheStateTheBootloaderReports) {
     sequence = 4;
     std::string error;
     try {
-        startUpdate(handle, 1000, 2, sequence, "Sending firmware", log);
+        startUpdate(handle, 1000, 2, sequence, log);
     } catch (const std::runtime_error& failure) {
         error = failure.what();
     }

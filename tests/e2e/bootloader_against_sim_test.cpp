@@ -3,9 +3,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bootloader/device_detection.h"
 #include "bootloader/firmware_transfer.h"
+#include "management/management_handover.h"
 #include "sim/firmware_image.h"
 #include "sim/scenario_reader.h"
 #include "tests/e2e/golden_file.h"
@@ -70,7 +71,7 @@ TEST_P(TransferAgainstSimulator, EndsAsTheDeviceDecides) {
     std::string outcome;
     try {
         transferFirmware(services, handle, image, {2, 0x03, GetParam().firmwareCompatibility},
-                         sequence, "Sending firmware", log);
+                         sequence, log);
         const sim::VersionBytes v = sim.adapter().bootloader().application().version;
         outcome = "installed " + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
                   std::to_string(v[2]) + "." + std::to_string(v[3]);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bootloader/device_detection.h"
 #include "management/fault_log_mode.h"
 #include "tests/e2e/golden_file.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "bootloader/firmware_transfer.h"
 #include "sim/scenario_reader.h"
 #include "tests/support/sim_services.h"
@@ -65,8 +65,7 @@ std::string transferTo(SimServices& sim, platform::Clock& clock) {
     const std::vector<std::uint8_t> image(300, 0x5A);
     std::uint8_t sequence = 4;
     try {
-        transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, "Sending firmware",
-                         log);
+        transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, log);
     } catch (const std::runtime_error& failure) {
         return failure.what();
     }

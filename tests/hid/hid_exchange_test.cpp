@@ -35,16 +35,22 @@ struct Bus {
         return hidExchange(handle, kCommand, sequence, payload, timeoutMs);
     }
 
-    // The message the exchange fails with, or "" when it returns.
+    // The message the exchange fails with, or "" when it returns; `transportFailed` tells
+    // whether the failure was one of the transport's own.
     std::string failure(std::uint32_t timeoutMs, std::uint8_t sequence = kSequence,
                         const std::vector<std::uint8_t>& payload = {}) {
+        transportFailed = false;
         try {
             exchange(timeoutMs, sequence, std::move(payload));
+        } catch (const HidTransportError& error) {
+            transportFailed = true;
+            return error.what();
         } catch (const std::runtime_error& error) {
             return error.what();
         }
         return "";
     }
+    bool transportFailed = false;
 
     std::uint64_t now() { return clock.tickCount64(); }
 
@@ -155,6 +161,7 @@ TEST(HidExchange, TimeOuts) {
         const std::uint64_t start = bus.now();
 
         EXPECT_EQ(bus.failure(c.timeoutMs), c.message);
+        EXPECT_TRUE(bus.transportFailed);
         EXPECT_EQ(bus.now() - start, c.waitedMs);
         EXPECT_EQ(bus.port.readCount(), c.reads);
     }
@@ -178,20 +185,22 @@ TEST(HidExchange, TickCounterWrapsDuringTheExchange) {
     }
 }
 
-// How each failure of the platform reads to the user. Configuration mode recognises transport
-// failures by the beginnings of these messages.
+// How each failure of the platform reads to the user, and which of them are the transport's
+// own: a lost or silent adapter, which configuration mode reports as a lost connection. A
+// wait object that cannot be made is the computer's trouble, not the connection's.
 TEST(HidExchange, PlatformFailuresBecomeTheTransportsMessages) {
     using Script = std::function<void(testing::ScriptedHidPort::Reaction&)>;
     const struct {
         const char* name;
         Script script;
         std::string message;
+        bool transport = true;
     } cases[] = {
         {"write event",
          [](auto& r) {
              r.writeEnds({Status::EventFailed, 0, {}});
          },
-         "CreateEvent failed for HID write."},
+         "CreateEvent failed for HID write.", false},
         {"write refused",
          [](auto& r) {
              r.writeEnds({Status::Failed, 0, "Windows error 31"});
@@ -211,12 +220,12 @@ TEST(HidExchange, PlatformFailuresBecomeTheTransportsMessages) {
          [](auto& r) {
              r.failRead({Status::EventFailed, 0, {}});
          },
-         "CreateEvent failed for HID read."},
+         "CreateEvent failed for HID read.", false},
         {"read wait failed",
          [](auto& r) {
              r.failRead({Status::WaitFailed, 0, "Windows error 6"});
          },
-         "WaitForSingleObject failed for HID read (Windows error 6)."},
+         "WaitForSingleObject failed for HID read (Windows error 6).", false},
         {"read failed on Windows",
          [](auto& r) {
              r.failRead({Status::Failed, 0, "Windows error 1167"}, 5);
@@ -233,6 +242,7 @@ TEST(HidExchange, PlatformFailuresBecomeTheTransportsMessages) {
         Bus bus;
         c.script(bus.port.onRequest());
         EXPECT_EQ(bus.failure(3000), c.message);
+        EXPECT_EQ(bus.transportFailed, c.transport);
     }
 }
 
@@ -247,8 +257,9 @@ TEST_F(HidExchangeTest, ClosedHandleFailsLikeTheSystemWould) {
     handle.close();
     EXPECT_EQ(port.openConnections(), 0);
     EXPECT_EQ(failure(1000), "HID write failed.");
+    EXPECT_TRUE(transportFailed);
     std::array<std::uint8_t, kReportSize> buffer{};
-    EXPECT_THROW(hidReadReport(handle, buffer, 1000), std::runtime_error);
+    EXPECT_THROW(hidReadReport(handle, buffer, 1000), HidTransportError);
 }
 
 }  // namespace

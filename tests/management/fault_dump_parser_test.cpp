@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "management/colour_codes.h"
 #include "management/fault_dump_markers.h"
-#include "management/text_formatting.h"
 #include "tests/management/fault_dump_text.h"
 
 namespace velkora {

@@ -107,12 +107,41 @@ TEST(FirmwareVersionText, ThreeOrFourComponentsOfOneToThreeDigits) {
               "Invalid bootloader version format: 1");
 }
 
+// Only a name that means a regular file in the folder on every system: no path, no device
+// name of Windows (which would open the console or a port), nothing Windows would change, no
+// control character that would reach the console and the log.
 TEST(PlainFileName, OnlyANameDirectlyInsideTheFolder) {
-    for (const std::string name : {"fw.sfb", "fw.v1.2.sfb", "firmware", "a b.sfb", ".hidden"}) {
+    for (const std::string name :
+         {"fw.sfb", "fw.v1.2.sfb", "firmware", "a b.sfb", ".hidden", "CONFIG.sfb", "com10.sfb",
+          "LPT0.sfb", "NULL", "console", "Ger\xC3\xA4t.sfb", "~fw.sfb"}) {
         EXPECT_TRUE(isPlainFileName(name)) << name;
     }
-    for (const std::string name : {"", ".", "..", "fw/a.sfb", "/fw.sfb", "fw\\a.sfb", "C:fw.sfb",
-                                   "a..sfb", "..fw", "fw..", "fw.sfb:stream"}) {
+    for (const std::string name : {"",
+                                   ".",
+                                   "..",
+                                   "fw/a.sfb",
+                                   "/fw.sfb",
+                                   "fw\\a.sfb",
+                                   "C:fw.sfb",
+                                   "a..sfb",
+                                   "..fw",
+                                   "fw..",
+                                   "fw.sfb:stream",
+                                   "CON",
+                                   "con.sfb",
+                                   "Prn.txt",
+                                   "AUX",
+                                   "nul.tar.gz",
+                                   "COM1",
+                                   "com9.sfb",
+                                   "LPT1",
+                                   "lpt9.bin",
+                                   "fw.sfb.",
+                                   "fw.sfb ",
+                                   "fw\t.sfb",
+                                   "fw\x1F.sfb",
+                                   "fw\x7F.sfb",
+                                   "\x1B[31mfw.sfb"}) {
         EXPECT_FALSE(isPlainFileName(name)) << name;
     }
     EXPECT_FALSE(isPlainFileName(std::string("fw.sfb\0.txt", 11)))

@@ -8,9 +8,10 @@
 namespace velkora::platform {
 namespace {
 
-// USB strings and device paths come as UTF-16; text that is not valid UTF-16 is not guessed
-// at but given up on, like any failed conversion.
-TEST(ToUtf8, ConvertsUtf16AndRefusesInvalidSurrogates) {
+// USB strings and device paths come as UTF-16. A stray surrogate becomes U+FFFD, as the
+// system's conversion makes it, instead of emptying the whole text: an emptied serial number
+// would let the wait for the management interface take any adapter's.
+TEST(ToUtf8, ConvertsUtf16AndReplacesStraySurrogates) {
     const struct {
         std::wstring text;
         std::string utf8;
@@ -19,8 +20,8 @@ TEST(ToUtf8, ConvertsUtf16AndRefusesInvalidSurrogates) {
         {L"Velkora Management Interface", "Velkora Management Interface"},
         {L"Ger\u00E4t \u20AC", "Ger\xC3\xA4t \xE2\x82\xAC"},
         {L"\xD83D\xDD0C", "\xF0\x9F\x94\x8C"},  // a surrogate pair: U+1F50C
-        {L"a\xD800", ""},                       // a high surrogate with nothing after it
-        {L"\xDC00z", ""},                       // a low surrogate with nothing before it
+        {L"a\xD800", "a\xEF\xBF\xBD"},          // a lone high surrogate becomes U+FFFD
+        {L"\xDC00z", "\xEF\xBF\xBDz"},          // so does a lone low surrogate
     };
     for (const auto& c : cases) {
         EXPECT_EQ(toUtf8(c.text), c.utf8);

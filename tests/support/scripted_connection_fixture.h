@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "hid/hid_device.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/log_lines.h"

@@ -1,6 +1,6 @@
-#include <ostream>
+#include "config/config_view.h"
 
-#include "config/configuration_mode.h"
+#include <ostream>
 
 namespace velkora {
 

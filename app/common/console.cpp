@@ -1,10 +1,10 @@
-#include "app/console.h"
+#include "app/common/console.h"
 
 #include <istream>
 #include <ostream>
 #include <stdexcept>
 
-#include "app/text.h"
+#include "app/common/text.h"
 
 namespace velkora {
 namespace {
@@ -14,6 +14,10 @@ namespace {
 bool readLine(ConsoleIo& console, std::string& line) {
     console.out.flush();
     return static_cast<bool>(std::getline(console.in, line));
+}
+
+[[noreturn]] void failClosedInput() {
+    throw std::runtime_error("Console input closed; configuration session ended.");
 }
 
 }  // namespace
@@ -44,11 +48,14 @@ int showMainMenu(ConsoleIo& console, bool configurationAllowed) {
     }
 }
 
-bool askYesNo(ConsoleIo& console, std::string_view prompt) {
+bool askYesNo(ConsoleIo& console, std::string_view prompt, OnClosedInput onClosed) {
     for (;;) {
         console.out << prompt;
         std::string line;
         if (!readLine(console, line)) {
+            if (onClosed == OnClosedInput::EndSession) {
+                failClosedInput();
+            }
             console.out << "\n";
             return false;
         }
@@ -96,7 +103,7 @@ std::string readConsoleLine(ConsoleIo& console, std::string_view prompt) {
     console.out << prompt;
     std::string line;
     if (!readLine(console, line)) {
-        throw std::runtime_error("Console input closed; configuration session ended.");
+        failClosedInput();
     }
     return trimWhitespace(line);
 }

@@ -18,9 +18,16 @@ struct ConsoleIo {
 // asking again could never get an answer.
 int showMainMenu(ConsoleIo& console, bool configurationAllowed);
 
-// Asks the prompt until the reply is yes or no. A closed console input counts as no, so that
-// nothing destructive happens without an answer.
-bool askYesNo(ConsoleIo& console, std::string_view prompt);
+// What a question does when the console input is closed and no answer can come.
+enum class OnClosedInput {
+    AnswerNo,    // a line break, then no: nothing destructive happens without an answer
+    EndSession,  // fails like readConsoleLine, ending the session that asked
+};
+
+// Asks the prompt until the reply (trimmed, any letter case) is y, yes, n or no; every other
+// reply gets "Please answer Y or N." and the question again.
+bool askYesNo(ConsoleIo& console, std::string_view prompt,
+              OnClosedInput onClosed = OnClosedInput::AnswerNo);
 
 // The question after a finished update: true to restart for another adapter, false to close.
 // A closed console input counts as Enter (close).

@@ -1,11 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
-#include <optional>
-#include <string_view>
 
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 #include "config/config_protocol.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
@@ -19,13 +16,5 @@ namespace velkora {
 void runConfigurationMode(platform::Services& services, HidHandle& bootloaderHandle,
                           std::uint8_t& bootloaderSequence, const HidDeviceInfo& bootloaderDevice,
                           RunLog& log);
-
-// Prints the staged configuration; " *" marks every item whose staged value differs from the
-// stored one.
-void showStagedConfiguration(std::ostream& out, const ConfigSnapshot& stored,
-                             const ConfigSnapshot& staged);
-
-// A reply of decimal digits only (leading zeros allowed) with a value up to 255.
-std::optional<std::uint8_t> parseSmallNumber(std::string_view reply);
 
 }  // namespace velkora

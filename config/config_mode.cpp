@@ -1,30 +1,17 @@
-#include "config/configuration_mode.h"
+#include "config/config_mode.h"
 
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
-#include "app/console.h"
-#include "app/text.h"
-#include "bootloader/device_detection.h"
+#include "app/common/console.h"
+#include "app/common/text.h"
+#include "config/config_view.h"
 #include "management/management_commands.h"
+#include "management/management_handover.h"
 
 namespace velkora {
 namespace {
-
-// The exchange's own failures: the adapter stopped answering or went away.
-constexpr std::string_view kTransportFailurePrefixes[] = {
-    "HID read failed", "HID write failed", "Timed out reading HID", "Timed out writing HID",
-    "Timed out waiting for HID response"};
-
-bool isTransportFailure(std::string_view message) {
-    for (std::string_view prefix : kTransportFailurePrefixes) {
-        if (message.substr(0, prefix.size()) == prefix) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // One session of the editor on an open management interface.
 class ConfigurationSession {
@@ -36,11 +23,20 @@ class ConfigurationSession {
           management_(management),
           log_(log) {}
 
+    // Whatever ends the session early, the management interface is left behind it. A lost
+    // connection becomes the message that tells the technician nothing was stored; every
+    // other failure is passed on unchanged.
     void run() {
         try {
             edit();
-        } catch (const std::exception& failure) {
-            closeAfterFailure(failure);
+        } catch (const HidTransportError& failure) {
+            leaveAfterFailure();
+            throw std::runtime_error(
+                "Application HID connection was lost or did not respond. Configuration was not "
+                "stored; reconnect the device to continue. Detail: " +
+                std::string(failure.what()));
+        } catch (...) {
+            leaveAfterFailure();
             throw;
         }
     }
@@ -130,25 +126,12 @@ class ConfigurationSession {
         showStagedConfiguration(services_.out, stored_, staged_);
     }
 
-    bool askStoreConfirmation() {
-        for (;;) {
-            const std::string reply = toLowerAscii(
-                readConsoleLine(console_, "Store staged settings and restart device? [Y/N]: "));
-            if (reply == "y" || reply == "yes") {
-                return true;
-            }
-            if (reply == "n" || reply == "no") {
-                return false;
-            }
-            services_.out << "Please answer Y or N.\n";
-        }
-    }
-
     // True when the adapter accepted the store and the session is over.
     bool store() {
         staged_ = readCheckedSnapshot();
         showStagedConfiguration(services_.out, stored_, staged_);
-        if (!askStoreConfirmation()) {
+        if (!askYesNo(console_, "Store staged settings and restart device? [Y/N]: ",
+                      OnClosedInput::EndSession)) {
             return false;
         }
         const std::uint8_t status = storeUnderGuard();
@@ -168,7 +151,8 @@ class ConfigurationSession {
     }
 
     // When the store's exchange fails, the adapter may already have stored and restarted:
-    // nothing more is sent to it, and the user is told to look before trying again.
+    // nothing more is sent to it, and the user is told to look before trying again. The
+    // message is no transport failure any more: the connection's loss is already its cause.
     std::uint8_t storeUnderGuard() {
         try {
             return storeConfig(management_.handle, sequence_);
@@ -191,21 +175,13 @@ class ConfigurationSession {
         services_.out << "Exited without storing changes.\n";
     }
 
-    // Leaves the management interface after a failure. A lost connection becomes the message
-    // that tells the technician nothing was stored; any other failure is passed on unchanged by
-    // the caller.
-    void closeAfterFailure(const std::exception& failure) {
+    // Leaves the management interface after a failure: one quiet EXIT unless EXIT was tried
+    // already or a store may have restarted the adapter, and the handle closed.
+    void leaveAfterFailure() noexcept {
         if (!exitAttempted_ && !storeOutcomeUncertain_) {
             exitQuietly(management_.handle, sequence_, log_);
         }
         management_.handle.close();
-        const std::string message = failure.what();
-        if (!storeOutcomeUncertain_ && isTransportFailure(message)) {
-            throw std::runtime_error(
-                "Application HID connection was lost or did not respond. Configuration was not "
-                "stored; reconnect the device to continue. Detail: " +
-                message);
-        }
     }
 
     platform::Services& services_;

@@ -22,7 +22,8 @@ class RunLog {
     void writeLine(std::string_view text);
 
     // Writes the text byte for byte into a new file "fault_dump_<stamp>[_N].txt" beside the log
-    // file and returns its path.
+    // file and returns its path. A name that is taken, even one taken while the file is being
+    // created, moves on to the next suffix: no existing file is ever overwritten.
     std::filesystem::path writeFaultDump(std::string_view text);
 
     const std::filesystem::path& path() const { return path_; }

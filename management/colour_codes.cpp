@@ -1,4 +1,4 @@
-#include "management/text_formatting.h"
+#include "management/colour_codes.h"
 
 #include <stdexcept>
 

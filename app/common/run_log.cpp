@@ -1,7 +1,9 @@
-#include "app/run_log.h"
+#include "app/common/run_log.h"
 
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/new_file.h"
 
 namespace velkora {
 namespace {
@@ -26,18 +28,29 @@ bool nameIsFree(const std::filesystem::path& candidate) {
     return error || !std::filesystem::exists(status);
 }
 
-// "<stem>", then "<stem>_1", "<stem>_2", ... up to _9999, each with the extension; the first
-// free name wins. Empty when all are taken.
-std::filesystem::path firstFreeName(const std::filesystem::path& folder, const std::string& stem,
-                                    const std::string& extension) {
+struct NewFile {
+    platform::NewFileResult result = platform::NewFileResult::NameTaken;
+    std::filesystem::path path;
+};
+
+// Creates "<stem>", else "<stem>_1", "<stem>_2", ... up to _9999, each with the extension, in
+// the first free name, and writes the bytes into it. A name taken between the look and the
+// creation moves on to the next one: an existing file is never truncated. The result is
+// NameTaken when every name is taken.
+NewFile createInFirstFreeName(const std::filesystem::path& folder, const std::string& stem,
+                              const std::string& extension, std::string_view bytes) {
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
         std::string name = stem;
         if (n > 0) {
             name += "_" + std::to_string(n);
         }
         std::filesystem::path candidate = folder / (name + extension);
-        if (nameIsFree(candidate)) {
-            return candidate;
+        if (!nameIsFree(candidate)) {
+            continue;
+        }
+        const platform::NewFileResult result = platform::writeNewFile(candidate, bytes);
+        if (result != platform::NewFileResult::NameTaken) {
+            return {result, std::move(candidate)};
         }
     }
     return {};
@@ -62,24 +75,22 @@ void RunLog::writeLine(std::string_view text) {
 }
 
 std::filesystem::path RunLog::writeFaultDump(std::string_view text) {
-    std::filesystem::path target = firstFreeName(
-        path_.parent_path(), "fault_dump_" + fileTimestamp(clock_.calendarTime()), ".txt");
-    if (target.empty()) {
-        throw std::runtime_error("Unable to create a unique fault-dump file.");
+    NewFile dump = createInFirstFreeName(
+        path_.parent_path(), "fault_dump_" + fileTimestamp(clock_.calendarTime()), ".txt", text);
+    switch (dump.result) {
+        case platform::NewFileResult::Written:
+            return dump.path;
+        case platform::NewFileResult::NameTaken:
+            throw std::runtime_error("Unable to create a unique fault-dump file.");
+        case platform::NewFileResult::CannotCreate:
+            throw std::runtime_error("Unable to create fault-dump file.");
+        case platform::NewFileResult::CannotWrite:
+            break;
     }
-    std::ofstream file(target, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file) {
-        throw std::runtime_error("Unable to create fault-dump file.");
-    }
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    if (!file) {
-        // A cut-off file would read like a shorter fault log: only a whole one may stay.
-        std::error_code ignored;
-        std::filesystem::remove(target, ignored);
-        throw std::runtime_error("Unable to write fault-dump file.");
-    }
-    return target;
+    // A cut-off file would read like a shorter fault log: only a whole one may stay.
+    std::error_code ignored;
+    std::filesystem::remove(dump.path, ignored);
+    throw std::runtime_error("Unable to write fault-dump file.");
 }
 
 RunLog openRunLog(const std::filesystem::path& programFolder, platform::Clock& clock) {
@@ -89,16 +100,17 @@ RunLog openRunLog(const std::filesystem::path& programFolder, platform::Clock& c
     if (error) {
         throw std::runtime_error("Unable to create logs folder: " + error.message());
     }
-    const std::filesystem::path path =
-        firstFreeName(folder, "update_" + fileTimestamp(clock.calendarTime()), ".log");
-    if (path.empty()) {
+    // The log file is created empty, exclusively, and then appended to.
+    NewFile file =
+        createInFirstFreeName(folder, "update_" + fileTimestamp(clock.calendarTime()), ".log", {});
+    if (file.result != platform::NewFileResult::Written) {
         throw std::runtime_error("Unable to create log file.");
     }
-    std::ofstream stream(path, std::ios::out | std::ios::trunc);
+    std::ofstream stream(file.path, std::ios::out | std::ios::app);
     if (!stream) {
         throw std::runtime_error("Unable to create log file.");
     }
-    return RunLog(path, std::move(stream), clock);
+    return RunLog(std::move(file.path), std::move(stream), clock);
 }
 
 }  // namespace velkora
