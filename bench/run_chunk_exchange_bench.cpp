@@ -68,8 +68,8 @@ void BM_ChunkExchangeHostOnly(benchmark::State& state) {
 
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(transferFirmware(services, handle, image, {2, 0x01, 0x01},
-                                                  sequence, "Sending firmware", log));
+        benchmark::DoNotOptimize(
+            transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, log));
     }
     reportPerExchange(state, std::chrono::steady_clock::now() - start);
     // The chunks the adapter saw per transfer, so that a transfer cut short cannot pass for
@@ -92,8 +92,8 @@ void BM_ChunkExchangeWithSimulatedAdapter(benchmark::State& state) {
         state.ResumeTiming();
 
         const auto start = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(transferFirmware(services, handle, image, {2, 0x01, 0x01},
-                                                  sequence, "Sending firmware", log));
+        benchmark::DoNotOptimize(
+            transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, log));
         spent += std::chrono::steady_clock::now() - start;
     }
     reportPerExchange(state, spent);

@@ -46,7 +46,7 @@ TransferTiming transferTiming(sim::Timeline::Mode mode) {
     std::uint8_t sequence = 4;
 
     const sim::Micros start = sim.timeline().now();
-    transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, "Sending firmware", log);
+    transferFirmware(services, handle, image, {2, 0x01, 0x01}, sequence, log);
     TransferTiming timing;
     timing.ms = static_cast<double>(sim.timeline().now() - start) / 1000.0;
 

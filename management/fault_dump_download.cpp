@@ -113,8 +113,7 @@ struct Download {
         // reports is found when its last byte arrives.
         const std::size_t from =
             before >= kFaultDumpEndMarker.size() ? before - kFaultDumpEndMarker.size() + 1 : 0;
-        const bool found = dump.size() >= kFaultDumpEndMarker.size() &&
-                           dump.find(kFaultDumpEndMarker, from) != std::string::npos;
+        const bool found = dump.find(kFaultDumpEndMarker, from) != std::string::npos;
         log.writeLine(
             "FAULT_DUMP report=" + to_string(reports) + " payload_bytes=" + to_string(payload) +
             " total_bytes=" + to_string(dump.size()) + " elapsed_ms=" + to_string(t - start) +

@@ -74,8 +74,7 @@ class LineReader {
 std::vector<FaultRecord> parseFaultDump(std::string_view dump) {
     // The markers are looked for in the raw bytes, colour codes and all, and their order is
     // not tested: the line-by-line reading below decides whether the records are whole.
-    if (dump.size() < kFaultDumpBeginMarker.size() ||
-        dump.find(kFaultDumpBeginMarker) == std::string_view::npos ||
+    if (dump.find(kFaultDumpBeginMarker) == std::string_view::npos ||
         dump.find(kFaultDumpEndMarker) == std::string_view::npos) {
         fail("the complete dump markers were not received.");
     }

@@ -95,21 +95,21 @@ INSTANTIATE_TEST_SUITE_P(
         // No valid application: the update starts without the menu. The user answers the
         // question after it with something it does not know, then closes with Enter.
         GoldenCase{
-            "run_automatic_update_without_application",
-            {"run_no_application.scn", {}, {{{8000, "later"}, {9000, ""}}, {}}, kSmallPackage}},
+            "automatic_update_without_application",
+            {"no_application.scn", {}, {{{8000, "later"}, {9000, ""}}, {}}, kSmallPackage}},
         // An update chosen from the menu, on a bootloader found in ERROR: the abort, the
         // retry and the transfer in the run log, on a bus with 1 ms frames; then the user
         // closes the updater.
-        GoldenCase{"run_update_from_menu_after_broken_transfer",
-                   {"run_found_in_error.scn", {}, {{{0, "1"}, {5000, ""}}, {}}, kSmallPackage}},
+        GoldenCase{"update_from_menu_after_broken_transfer",
+                   {"found_in_error.scn", {}, {{{0, "1"}, {5000, ""}}, {}}, kSmallPackage}},
         // Fault-log mode as a service technician meets it: the adapter's fault log is shown
         // and saved, then cleared; the updater returns to adapter detection, finds the
         // adapter back in its bootloader, and shows the now empty log (the management
         // sequence starts at 1 again, and a second file is saved). Clearing it once more is
         // refused by the adapter: the error is shown under "Update failed." after EXIT was
         // sent to clean up, and both saved fault logs stay.
-        GoldenCase{"faultlog_view_clear_view_again_refused_clear",
-                   {"faultlog_service_adapter.scn",
+        GoldenCase{"fault_log_view_clear_view_again_refused_clear",
+                   {"fault_log_service_adapter.scn",
                     {"--service"},
                     {{{0, "2"},
                       {4000, "y"},

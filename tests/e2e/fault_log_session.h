@@ -12,7 +12,7 @@
 // Helpers for the fault-log mode's end-to-end tests: a session of the real program against an
 // adapter written inline in the test, and the parts of its result that one row of a table
 // looks at. Header-only, since the end-to-end suite compiles only its *_test.cpp files.
-namespace velkora::testing::faultlog {
+namespace velkora::testing::fault_log {
 
 // A healthy adapter whose fault log is empty: the begin marker, "000" and the end marker.
 inline constexpr const char* kHealthyAdapter = "";
@@ -123,4 +123,4 @@ inline std::string printedFaultLog(const std::string& printed) {
     return printed.substr(from, end - from);
 }
 
-}  // namespace velkora::testing::faultlog
+}  // namespace velkora::testing::fault_log

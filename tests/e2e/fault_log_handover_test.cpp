@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/faultlog_session.h"
+#include "tests/e2e/fault_log_session.h"
 
 namespace velkora::testing {
 namespace {
@@ -40,11 +40,11 @@ class ManagementInterfaceWait : public ::testing::TestWithParam<WaitCase> {};
 // by the last poll, at exactly 15 s, is taken; one a millisecond later is not.
 TEST_P(ManagementInterfaceWait, LastsFifteenSeconds) {
     const WaitCase& row = GetParam();
-    const TranscriptResult result = faultlog::runWithScenario(
+    const TranscriptResult result = fault_log::runWithScenario(
         "[timing]\napp_enumeration_ms = " + std::to_string(row.appEnumerationMs) + "\n", {},
-        faultlog::typed({"2", "4"}));
+        fault_log::typed({"2", "4"}));
     EXPECT_EQ(handOverMs(result), 15000u);
-    const std::string console = faultlog::modeConsole(result.printed);
+    const std::string console = fault_log::modeConsole(result.printed);
     if (row.outcome.empty()) {
         EXPECT_TRUE(console.ends_with("Returning to adapter detection...\n\n")) << console;
         EXPECT_EQ(result.exitCode, 0);
@@ -52,7 +52,7 @@ TEST_P(ManagementInterfaceWait, LastsFifteenSeconds) {
         EXPECT_TRUE(
             console.ends_with("\nUpdate failed.\n" + row.outcome + "\n\nPress Enter to close."))
             << console;
-        EXPECT_EQ(faultlog::modeRequests(result), std::vector<std::string>{"START_APP_USB 4"});
+        EXPECT_EQ(fault_log::modeRequests(result), std::vector<std::string>{"START_APP_USB 4"});
         EXPECT_EQ(result.exitCode, 1);
     }
     EXPECT_EQ(result.openConnections, 0u);
@@ -96,23 +96,23 @@ class ManagementInterfaceLocked final : public platform::HidPort {
 // A management interface that cannot be opened ends the mode without EXIT: there is no
 // connection to send it on.
 TEST(FaultLogHandOver, AManagementInterfaceThatCannotBeOpenedGetsNoExit) {
-    const TranscriptResult result = faultlog::runWithScenario(
-        faultlog::kHealthyAdapter, {}, faultlog::typed({"2"}),
+    const TranscriptResult result = fault_log::runWithScenario(
+        fault_log::kHealthyAdapter, {}, fault_log::typed({"2"}),
         [](platform::Services& services, const std::vector<std::string>& arguments) {
             ManagementInterfaceLocked bus(services.hid);
             platform::Services locked{services.clock, bus,         services.keys,
                                       services.host,  services.in, services.out};
             return runRealEntryPoint(locked, arguments);
         });
-    EXPECT_EQ(faultlog::modeConsole(result.printed),
+    EXPECT_EQ(fault_log::modeConsole(result.printed),
               "Starting fault-log mode...\n"
               "Starting device and waiting for its management interface...\n"
               "\nUpdate failed.\nUnable to open HID device. Windows error 5\n\nPress Enter to "
               "close.");
-    EXPECT_EQ(faultlog::modeLog(result),
+    EXPECT_EQ(fault_log::modeLog(result),
               (std::vector<std::string>{"START_APP_USB succeeded; waiting for application HID",
                                         "Velkora management interface detected"}));
-    EXPECT_EQ(faultlog::modeRequests(result), std::vector<std::string>{"START_APP_USB 4"});
+    EXPECT_EQ(fault_log::modeRequests(result), std::vector<std::string>{"START_APP_USB 4"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.openConnections, 0u);
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/faultlog_session.h"
+#include "tests/e2e/fault_log_session.h"
 
 namespace velkora::testing {
 namespace {
@@ -53,20 +53,20 @@ TEST_P(OverlongDumpLine, IsReadByTheLineGrammar) {
         ASSERT_LE(line.size(), kLineLength);
     }
     const TranscriptResult result =
-        faultlog::runWithScenario(scenarioWith(row.dumpLines), {}, faultlog::typed({"2", "4"}));
+        fault_log::runWithScenario(scenarioWith(row.dumpLines), {}, fault_log::typed({"2", "4"}));
 
     // The whole dump arrived, long line and all, before the parser judged it.
-    const std::vector<std::string> log = faultlog::modeLog(result);
+    const std::vector<std::string> log = fault_log::modeLog(result);
     const auto complete = std::find_if(log.begin(), log.end(), [](const std::string& line) {
         return line.starts_with("FAULT_DUMP complete reports=");
     });
     ASSERT_NE(complete, log.end());
     EXPECT_GT(std::stoul(complete->substr(complete->find(" bytes=") + 7)), kLineLength);
 
-    const std::string console = faultlog::modeConsole(result.printed);
-    const std::vector<std::string> saved = faultlog::savedFaultLogs(result);
+    const std::string console = fault_log::modeConsole(result.printed);
+    const std::vector<std::string> saved = fault_log::savedFaultLogs(result);
     if (row.outcome.starts_with("Total number of faults: ")) {
-        EXPECT_EQ(visible(faultlog::printedFaultLog(result.printed)), visible(row.outcome));
+        EXPECT_EQ(visible(fault_log::printedFaultLog(result.printed)), visible(row.outcome));
         ASSERT_EQ(saved.size(), 1u);
         EXPECT_EQ(saved.front(), row.outcome);
         EXPECT_TRUE(console.ends_with("Returning to adapter detection...\n\n"));
@@ -81,7 +81,7 @@ TEST_P(OverlongDumpLine, IsReadByTheLineGrammar) {
         EXPECT_EQ(log.back(), "application EXIT succeeded");
         EXPECT_EQ(result.exitCode, 1);
     }
-    EXPECT_EQ(faultlog::modeRequests(result),
+    EXPECT_EQ(fault_log::modeRequests(result),
               (std::vector<std::string>{"START_APP_USB 4", "FAULT_DUMP 1", "EXIT 2"}));
     EXPECT_EQ(result.openConnections, 0u);
 }

@@ -18,7 +18,7 @@ constexpr std::uint8_t kStoreConfig = 0x86;
 // adapter: it reads the configuration afresh and shows the stored change as stored, not as a
 // staged one.
 TEST(StoreAnswerLost, TheNextUpdaterReadsTheConfigurationAfresh) {
-    const TranscriptScript script{"matrix_store_answer_lost.scn",
+    const TranscriptScript script{"fault_matrix_store_answer_lost.scn",
                                   {},
                                   {{{0, "6"},
                                     {0, "1"},
@@ -39,7 +39,7 @@ TEST(StoreAnswerLost, TheNextUpdaterReadsTheConfigurationAfresh) {
                          << " and is started again]\n";
             return runRealEntryPoint(services, arguments);
         });
-    EXPECT_TRUE(matchesGolden("matrix_store_answer_lost_then_next_run.txt",
+    EXPECT_TRUE(matchesGolden("store_answer_lost_then_next_run.txt",
                               renderTranscript(script, result)));
 
     const std::string uncertain =

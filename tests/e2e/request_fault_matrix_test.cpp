@@ -176,7 +176,7 @@ std::vector<std::string> dumpFiles(const TranscriptResult& result) {
 // Runs a flow with extra [faults] lines on a scenario file of its own.
 TranscriptResult runFlow(const Flow& f, const std::vector<std::string>& faultLines) {
     const std::filesystem::path scenarios = VELKORA_TEST_SCENARIOS;
-    std::string text = readFileText(scenarios / "matrix_adapter.scn");
+    std::string text = readFileText(scenarios / "fault_matrix_adapter.scn");
     text += "\n";
     text += f.settings;
     text += "\n[faults]\n";

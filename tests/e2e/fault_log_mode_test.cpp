@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/faultlog_session.h"
+#include "tests/e2e/fault_log_session.h"
 
 namespace velkora::testing {
 namespace {
 
-using faultlog::kHealthyAdapter;
+using fault_log::kHealthyAdapter;
 
 // Fault-log mode through the program's real entry point, against the simulated adapter: the
 // user picks "2. View fault log" from the menu and answers the mode's questions; the adapter
@@ -22,7 +22,7 @@ struct ModeCase {
     const char* name;
     std::string scenario = kHealthyAdapter;  // besides a healthy adapter whose log is empty
     std::vector<std::string> arguments = {};
-    UserScript user = faultlog::typed({"2"});
+    UserScript user = fault_log::typed({"2"});
     std::string console;  // from "Starting fault-log mode..." to the mode's last text
     std::vector<std::string> log;
     std::vector<std::string> requests = {"START_APP_USB 4", "FAULT_DUMP 1", "EXIT 2"};
@@ -81,14 +81,14 @@ class FaultLogMode : public ::testing::TestWithParam<ModeCase> {};
 TEST_P(FaultLogMode, EndsAsTheUserAndTheAdapterDecide) {
     const ModeCase& row = GetParam();
     const TranscriptResult result =
-        faultlog::runWithScenario(row.scenario, row.arguments, row.user);
+        fault_log::runWithScenario(row.scenario, row.arguments, row.user);
 
-    EXPECT_EQ(visible(faultlog::modeConsole(result.screen)), visible(row.console));
-    std::vector<std::string> log = faultlog::modeLog(result);
+    EXPECT_EQ(visible(fault_log::modeConsole(result.screen)), visible(row.console));
+    std::vector<std::string> log = fault_log::modeLog(result);
     std::erase_if(log,
                   [](const std::string& line) { return line.starts_with("FAULT_DUMP report="); });
     EXPECT_EQ(log, row.log);
-    EXPECT_EQ(faultlog::modeRequests(result), row.requests);
+    EXPECT_EQ(fault_log::modeRequests(result), row.requests);
     EXPECT_EQ(result.exitCode, row.exitCode);
     EXPECT_EQ(result.openConnections, 0u);
     // After a normal end the run starts afresh and finds the adapter back in its bootloader.
@@ -101,10 +101,10 @@ TEST_P(FaultLogMode, EndsAsTheUserAndTheAdapterDecide) {
         EXPECT_EQ(result.logs.size(), 1u);
     }
 
-    const std::vector<std::string> saved = faultlog::savedFaultLogs(result);
+    const std::vector<std::string> saved = fault_log::savedFaultLogs(result);
     if (row.saved) {
         ASSERT_EQ(saved.size(), 1u);
-        EXPECT_EQ(visible(saved.front()), visible(faultlog::printedFaultLog(result.printed)));
+        EXPECT_EQ(visible(saved.front()), visible(fault_log::printedFaultLog(result.printed)));
     } else {
         EXPECT_TRUE(saved.empty()) << "nothing is saved from a fault log that was not shown";
     }
@@ -128,21 +128,21 @@ INSTANTIATE_TEST_SUITE_P(
     Dialogue, FaultLogMode,
     ::testing::Values(
         ModeCase{.name = "OutsideServiceModeNoClearingIsOffered",
-                 .user = faultlog::typed({"2", "4"}),
+                 .user = fault_log::typed({"2", "4"}),
                  .console = kShownEmpty + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
                  .saved = true,
                  .exitCode = 0},
         ModeCase{.name = "ServiceModeAnsweredNo",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "No", "4"}),
+                 .user = fault_log::typed({"2", "No", "4"}),
                  .console = kClearAsked + "No\n" + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
                  .saved = true,
                  .exitCode = 0},
         ModeCase{.name = "ServiceModeClearConfirmed",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", " yes ", "CLEAR", "4"}),
+                 .user = fault_log::typed({"2", " yes ", "CLEAR", "4"}),
                  .console = kClearAsked + " yes \nType CLEAR to confirm: CLEAR\n" +
                             "Fault log cleared.\n" + kReturning,
                  .log = joined({kEmptyShown, {"CLEAR_FAULTS succeeded"}, kExitAndRestart}),
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .exitCode = 0},
         ModeCase{.name = "ConfirmationInLowerCaseCancels",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y", "clear", "4"}),
+                 .user = fault_log::typed({"2", "y", "clear", "4"}),
                  .console = kClearAsked + "y\nType CLEAR to confirm: clear\n" +
                             "Fault log clearing cancelled.\n" + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .exitCode = 0},
         ModeCase{.name = "ConfirmationWithATrailingSpaceCancels",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y", "CLEAR ", "4"}),
+                 .user = fault_log::typed({"2", "y", "CLEAR ", "4"}),
                  .console = kClearAsked + "y\nType CLEAR to confirm: CLEAR \n" +
                             "Fault log clearing cancelled.\n" + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .saved = true},
         ModeCase{.name = "InputClosedAtTheConfirmation",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y"}),
+                 .user = fault_log::typed({"2", "y"}),
                  .console = kClearAsked + "y\nType CLEAR to confirm: " +
                             "Fault log clearing cancelled.\n" + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
         // An interface with another adapter's serial number is not this adapter's.
         ModeCase{.name = "AForeignManagementInterfaceIsIgnored",
                  .scenario = "[bus]\nextra = management serial=2050384E9999\n",
-                 .user = faultlog::typed({"2", "4"}),
+                 .user = fault_log::typed({"2", "4"}),
                  .console = kShownEmpty + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
                  .saved = true,
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
         // are never read by the download; EXIT passes over those still queued.
         ModeCase{.name = "ReportsAfterTheEndMarkerAreLeftToExit",
                  .scenario = "[faults]\nFAULT_DUMP 1 = extra_after_end 40\n",
-                 .user = faultlog::typed({"2", "4"}),
+                 .user = fault_log::typed({"2", "4"}),
                  .console = kShownEmpty + kReturning,
                  .log = joined({kEmptyShown, kExitAndRestart}),
                  .saved = true,
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{.name = "ClearFaultsFailsThenCleanupExit",
                  .scenario = "[faults]\nCLEAR_FAULTS 1 = status FAILED\n",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y", "CLEAR"}),
+                 .user = fault_log::typed({"2", "y", "CLEAR"}),
                  .console = kClearConfirmed + failed("CLEAR_FAULTS failed: FAILED"),
                  .log = joined({kEmptyShown, {"application EXIT succeeded"}}),
                  .requests = kDumpClearExit,
@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{.name = "ClearFaultsAndCleanupExitBothFail",
                  .scenario = "[faults]\nCLEAR_FAULTS 1 = status FAILED\nEXIT 1 = status BUSY\n",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y", "CLEAR"}),
+                 .user = fault_log::typed({"2", "y", "CLEAR"}),
                  .console = kClearConfirmed + failed("CLEAR_FAULTS failed: FAILED"),
                  .log = joined({kEmptyShown,
                                 {"application EXIT could not be completed during cleanup"}}),
@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{.name = "ExitAnswerMalformedAfterClearing",
                  .scenario = "[faults]\nEXIT 1 = bad_magic\n",
                  .arguments = {"--service"},
-                 .user = faultlog::typed({"2", "y", "CLEAR"}),
+                 .user = fault_log::typed({"2", "y", "CLEAR"}),
                  .console = kClearConfirmed + "Fault log cleared.\n" +
                             failed("EXIT returned an invalid application HID report."),
                  .log = joined({kEmptyShown, {"CLEAR_FAULTS succeeded"}}),
