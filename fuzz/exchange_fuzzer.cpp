@@ -290,8 +290,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const std::uint8_t firmware = script.next() % 2 == 0 ? 0x03 : 0x04;
                 const velkora::TransferTarget target{2, 0x03, firmware};
                 std::uint8_t sequence = script.next();
-                const velkora::EndUpdateResult result = velkora::transferFirmware(
-                    services, handle, image, target, sequence, "Sending firmware", log);
+                const velkora::EndUpdateResult result =
+                    velkora::transferFirmware(services, handle, image, target, sequence, log);
                 require(result.status == 0);
                 require(count(connection.written(), 0x06) == 1);
                 require(static_cast<std::size_t>(count(connection.written(), 0x05)) ==
