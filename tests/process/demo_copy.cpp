@@ -11,12 +11,13 @@ DemoCopy::DemoCopy(const std::string& scenarioText) {
     writeFileText(folder() / "scenario.scn", scenarioText);
 }
 
-std::unique_ptr<ChildProcess> DemoCopy::start(const std::vector<std::string>& arguments) const {
+std::unique_ptr<ChildProcess> DemoCopy::start(const std::vector<std::string>& arguments,
+                                              bool terminal) const {
     std::vector<std::string> all{"--scenario", (folder() / "scenario.scn").string()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return std::make_unique<ChildProcess>(
         folder() / kDemoProgramName, all,
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()}, terminal);
 }
 
 std::vector<std::filesystem::path> DemoCopy::files(const std::string& prefix) const {

@@ -21,8 +21,10 @@ class DemoCopy {
     const std::filesystem::path& folder() const { return folder_.path(); }
     std::filesystem::path logs() const { return folder() / "logs"; }
 
-    // Starts the demo on the scenario, with the updater's own arguments after it.
-    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments = {}) const;
+    // Starts the demo on the scenario, with the updater's own arguments after it; `terminal`
+    // as for ChildProcess.
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments = {},
+                                        bool terminal = false) const;
 
     // The files in `logs` whose names start with `prefix`, sorted by name, which for the
     // run logs and fault dumps is the order in which they were written.

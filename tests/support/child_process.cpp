@@ -5,8 +5,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -36,7 +39,7 @@ std::wstring widen(const std::string& text) {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& extraEnvironment)
+                           const std::vector<std::string>& extraEnvironment, bool)
     : impl_(std::make_unique<Impl>()) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childInput = nullptr;
@@ -153,6 +156,17 @@ std::filesystem::path programsFolder() {
 
 #else
 
+namespace {
+
+// A child that stops writing without ending must fail the test, not hang it: each read waits
+// for at most half a minute.
+ssize_t readWithin(int fd, void* buffer, std::size_t size) {
+    pollfd ready{fd, POLLIN, 0};
+    return poll(&ready, 1, 30000) > 0 ? read(fd, buffer, size) : -1;
+}
+
+}  // namespace
+
 struct ChildProcess::Impl {
     pid_t pid = -1;
     int input = -1;
@@ -163,25 +177,28 @@ struct ChildProcess::Impl {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& extraEnvironment)
+                           const std::vector<std::string>& extraEnvironment, bool terminal)
     : impl_(std::make_unique<Impl>()) {
-    int toChild[2];
-    int fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+    int toChild[2] = {-1, -1};
+    int fromChild[2] = {-1, -1};
+    if (!terminal && (pipe(toChild) != 0 || pipe(fromChild) != 0)) {
         throw std::runtime_error("pipe failed");
     }
-    impl_->pid = fork();
+    int master = -1;
+    impl_->pid = terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
     if (impl_->pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (impl_->pid == 0) {
-        dup2(toChild[0], STDIN_FILENO);
-        dup2(fromChild[1], STDOUT_FILENO);
-        dup2(fromChild[1], STDERR_FILENO);
-        close(toChild[0]);
-        close(toChild[1]);
-        close(fromChild[0]);
-        close(fromChild[1]);
+        if (!terminal) {
+            dup2(toChild[0], STDIN_FILENO);
+            dup2(fromChild[1], STDOUT_FILENO);
+            dup2(fromChild[1], STDERR_FILENO);
+            close(toChild[0]);
+            close(toChild[1]);
+            close(fromChild[0]);
+            close(fromChild[1]);
+        }
         for (const std::string& entry : extraEnvironment) {
             putenv(const_cast<char*>(entry.c_str()));
         }
@@ -196,10 +213,25 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
         execv(programText.c_str(), argv.data());
         _exit(127);
     }
+    if (terminal) {
+        impl_->input = master;
+        impl_->output = dup(master);
+        return;
+    }
     close(toChild[0]);
     close(fromChild[1]);
     impl_->input = toChild[1];
     impl_->output = fromChild[0];
+}
+
+void ChildProcess::signal(int number) {
+    ::kill(impl_->pid, number);
+}
+
+bool ChildProcess::terminalInLineMode() const {
+    termios settings{};
+    return tcgetattr(impl_->output, &settings) == 0 && (settings.c_lflag & ICANON) != 0 &&
+           (settings.c_lflag & ECHO) != 0;
 }
 
 ChildProcess::~ChildProcess() {
@@ -214,7 +246,7 @@ ChildProcess::~ChildProcess() {
 std::string ChildProcess::readLine() {
     std::string line;
     char c = 0;
-    while (read(impl_->output, &c, 1) == 1 && c != '\n') {
+    while (readWithin(impl_->output, &c, 1) == 1 && c != '\n') {
         line += c;
     }
     return line;
@@ -223,7 +255,7 @@ std::string ChildProcess::readLine() {
 std::string ChildProcess::readUntil(const std::string& marker) {
     std::string text;
     char c = 0;
-    while (!text.ends_with(marker) && read(impl_->output, &c, 1) == 1) {
+    while (!text.ends_with(marker) && readWithin(impl_->output, &c, 1) == 1) {
         text += c;
     }
     return text;
@@ -233,7 +265,7 @@ std::string ChildProcess::readAll() {
     std::string text;
     char buffer[256];
     ssize_t count = 0;
-    while ((count = read(impl_->output, buffer, sizeof(buffer))) > 0) {
+    while ((count = readWithin(impl_->output, buffer, sizeof(buffer))) > 0) {
         text.append(buffer, static_cast<std::size_t>(count));
     }
     return text;
@@ -241,7 +273,7 @@ std::string ChildProcess::readAll() {
 
 void ChildProcess::writeInput(const std::string& text) {
     // A child that has already ended must fail the write, not end the test with SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
     for (std::size_t offset = 0; offset < text.size();) {
         const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
         if (written <= 0) {

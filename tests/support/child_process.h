@@ -11,9 +11,10 @@ namespace velkora::testing {
 class ChildProcess {
   public:
     // Starts the program with the arguments; `extraEnvironment` holds "NAME=value" entries
-    // added to the test's own environment.
+    // added to the test's own environment. On POSIX systems `terminal` gives the child a
+    // pseudo-terminal of its own as its controlling terminal, standard input and output.
     ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& extraEnvironment = {});
+                 const std::vector<std::string>& extraEnvironment = {}, bool terminal = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -40,6 +41,14 @@ class ChildProcess {
 
     // Everything the child writes until it ends.
     std::string readAll();
+
+#ifndef _WIN32
+    // Sends the child a signal.
+    void signal(int number);
+
+    // Whether the child's terminal reads whole lines and echoes them, as a shell leaves it.
+    bool terminalInLineMode() const;
+#endif
 
   private:
     struct Impl;
