@@ -18,7 +18,10 @@ class TerminalKeys : public ::testing::Test {
     std::unique_ptr<testing::ChildProcess> waiting() {
         auto demo = copy_.start({}, true);
         demo->readUntil("Press Q or Esc to cancel.\r\n");
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // The terminal leaves line mode once the wait reads single keys.
+        for (int tries = 0; tries < 200 && demo->terminalInLineMode(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         return demo;
     }
     // Keys are written at once, as a terminal sends the bytes of one key press.
