@@ -16,7 +16,7 @@ namespace {
 class TerminalKeys : public ::testing::Test {
   protected:
     std::unique_ptr<testing::ChildProcess> waiting() {
-        auto demo = copy_.start({}, true);
+        auto demo = copy_.start(true);
         demo->readUntil("Press Q or Esc to cancel.\r\n");
         // The terminal leaves line mode once the wait reads single keys.
         for (int tries = 0; tries < 200 && demo->terminalInLineMode(); ++tries) {

@@ -6,24 +6,23 @@ namespace velkora::testing {
 
 DemoCopy::DemoCopy(const std::string& scenarioText) {
     namespace fs = std::filesystem;
-    fs::copy_file(builtDemoFolder() / kDemoProgramName, folder() / kDemoProgramName);
-    fs::copy(builtDemoFolder() / "firmware", folder() / "firmware", fs::copy_options::recursive);
-    writeFileText(folder() / "scenario.scn", scenarioText);
+    fs::copy_file(builtDemoFolder() / kDemoProgramName, folder_.path() / kDemoProgramName);
+    fs::copy(builtDemoFolder() / "firmware", folder_.path() / "firmware",
+             fs::copy_options::recursive);
+    writeFileText(folder_.path() / "scenario.scn", scenarioText);
 }
 
-std::unique_ptr<ChildProcess> DemoCopy::start(const std::vector<std::string>& arguments,
-                                              bool terminal) const {
-    std::vector<std::string> all{"--scenario", (folder() / "scenario.scn").string()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
+std::unique_ptr<ChildProcess> DemoCopy::start(bool terminal) const {
     return std::make_unique<ChildProcess>(
-        folder() / kDemoProgramName, all,
+        folder_.path() / kDemoProgramName,
+        std::vector<std::string>{"--scenario", (folder_.path() / "scenario.scn").string()},
         std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()}, terminal);
 }
 
 std::vector<std::filesystem::path> DemoCopy::files(const std::string& prefix) const {
     std::vector<std::filesystem::path> found;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(logs(), error)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path() / "logs", error)) {
         if (entry.path().filename().string().starts_with(prefix)) {
             found.push_back(entry.path());
         }

@@ -7,7 +7,6 @@ namespace velkora {
 namespace {
 
 using testing::ChildProcess;
-using testing::programsFolder;
 
 #ifdef _WIN32
 constexpr const char* kExtension = ".exe";
@@ -15,64 +14,44 @@ constexpr const char* kExtension = ".exe";
 constexpr const char* kExtension = "";
 #endif
 
-// Windows programs write their console text in text mode, with CR LF line ends.
-std::string withUnixLineEnds(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
-std::filesystem::path program(const std::string& name) {
-    return programsFolder() / (name + kExtension);
-}
-
-// Each test gets its own runtime folder for the POSIX lock file, so that it neither meets a
-// real updater of the user nor a test running beside it. (Windows keys the named mutex to the
-// logon session; under Wine that is the test's own prefix.)
+// The guard on real processes: the updater itself, and a holder that claims the guard as the
+// updater does and keeps it until its input closes or it is killed. Each test has its own
+// runtime folder for the POSIX lock file, so that it neither meets a real updater of the user
+// nor a test running beside it; under Wine the named mutex lives in the test's own prefix.
 class SingleInstance : public ::testing::Test {
   protected:
-    std::vector<std::string> environment() const {
-        return {"XDG_RUNTIME_DIR=" + runtimeFolder_.path().string()};
+    std::unique_ptr<ChildProcess> start(const std::string& name) const {
+        return std::make_unique<ChildProcess>(
+            testing::programsFolder() / (name + kExtension), std::vector<std::string>{},
+            std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
     }
 
   private:
-    testing::TempFolder runtimeFolder_;
+    testing::TempFolder runtime_;
 };
 
 TEST_F(SingleInstance, ASecondUpdaterIsRefusedWhileTheFirstHoldsTheGuard) {
-    ChildProcess first(program("instance_holder"), {}, environment());
-    ASSERT_EQ(first.readLine(), "acquired");
-
-    ChildProcess second(program("velkora-updater"), {}, environment());
-    second.closeInput();
-    EXPECT_EQ(withUnixLineEnds(second.readAll()),
+    auto first = start("instance_holder");
+    ASSERT_EQ(first->readLine(), "acquired");
+    auto second = start("velkora-updater");
+    second->closeInput();
+    std::string refused = second->readAll();
+    std::erase(refused, '\r');
+    EXPECT_EQ(refused,
               "\nAnother Velkora Firmware Updater is already running.\n\nPress Enter to close.");
-    EXPECT_EQ(second.wait(), 0);
-
-    ChildProcess third(program("instance_holder"), {}, environment());
-    EXPECT_EQ(third.readLine(), "already running");
-    EXPECT_EQ(third.wait(), 0);
+    EXPECT_EQ(second->wait(), 0);
+    EXPECT_EQ(start("instance_holder")->readLine(), "already running");
 }
 
-TEST_F(SingleInstance, AKilledHolderDoesNotBlockTheNextStart) {
-    {
-        ChildProcess first(program("instance_holder"), {}, environment());
-        ASSERT_EQ(first.readLine(), "acquired");
-        first.kill();
-        first.wait();
+// Neither a holder that ends normally nor one that is killed keeps the guard.
+TEST_F(SingleInstance, TheGuardIsFreeAfterAnEndOrAKill) {
+    for (const bool killed : {false, true}) {
+        auto first = start("instance_holder");
+        ASSERT_EQ(first->readLine(), "acquired");
+        killed ? first->kill() : first->closeInput();
+        first->wait();
+        EXPECT_EQ(start("instance_holder")->readLine(), "acquired") << killed;
     }
-    ChildProcess next(program("instance_holder"), {}, environment());
-    EXPECT_EQ(next.readLine(), "acquired");
-}
-
-TEST_F(SingleInstance, TheGuardIsFreeAgainAfterANormalEnd) {
-    {
-        ChildProcess first(program("instance_holder"), {}, environment());
-        ASSERT_EQ(first.readLine(), "acquired");
-        first.closeInput();
-        EXPECT_EQ(first.wait(), 0);
-    }
-    ChildProcess next(program("instance_holder"), {}, environment());
-    EXPECT_EQ(next.readLine(), "acquired");
 }
 
 }  // namespace
