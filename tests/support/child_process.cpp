@@ -87,47 +87,14 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-std::string ChildProcess::readLine() {
-    std::string line;
-    char c = 0;
+std::size_t ChildProcess::readSome(char* buffer, std::size_t size) {
     DWORD read = 0;
-    while (ReadFile(impl_->output, &c, 1, &read, nullptr) && read == 1 && c != '\n') {
-        if (c != '\r') {
-            line += c;
-        }
-    }
-    return line;
+    return ReadFile(impl_->output, buffer, static_cast<DWORD>(size), &read, nullptr) ? read : 0;
 }
 
-std::string ChildProcess::readUntil(const std::string& marker) {
-    std::string text;
-    char c = 0;
-    DWORD read = 0;
-    while (!text.ends_with(marker) && ReadFile(impl_->output, &c, 1, &read, nullptr) && read == 1) {
-        text += c;
-    }
-    return text;
-}
-
-std::string ChildProcess::readAll() {
-    std::string text;
-    char buffer[256];
-    DWORD read = 0;
-    while (ReadFile(impl_->output, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        text.append(buffer, read);
-    }
-    return text;
-}
-
-void ChildProcess::writeInput(const std::string& text) {
+std::size_t ChildProcess::writeSome(const char* text, std::size_t size) {
     DWORD written = 0;
-    for (std::size_t offset = 0; offset < text.size(); offset += written) {
-        if (!WriteFile(impl_->input, text.data() + offset, static_cast<DWORD>(text.size() - offset),
-                       &written, nullptr) ||
-            written == 0) {
-            throw std::runtime_error("writing to the child's input failed");
-        }
-    }
+    return WriteFile(impl_->input, text, static_cast<DWORD>(size), &written, nullptr) ? written : 0;
 }
 
 void ChildProcess::closeInput() {
@@ -155,17 +122,6 @@ std::filesystem::path programsFolder() {
 }
 
 #else
-
-namespace {
-
-// A child that stops writing without ending must fail the test, not hang it: each read waits
-// for at most half a minute.
-ssize_t readWithin(int fd, void* buffer, std::size_t size) {
-    pollfd ready{fd, POLLIN, 0};
-    return poll(&ready, 1, 30000) > 0 ? read(fd, buffer, size) : -1;
-}
-
-}  // namespace
 
 struct ChildProcess::Impl {
     pid_t pid = -1;
@@ -243,44 +199,18 @@ ChildProcess::~ChildProcess() {
     close(impl_->output);
 }
 
-std::string ChildProcess::readLine() {
-    std::string line;
-    char c = 0;
-    while (readWithin(impl_->output, &c, 1) == 1 && c != '\n') {
-        line += c;
-    }
-    return line;
+std::size_t ChildProcess::readSome(char* buffer, std::size_t size) {
+    // A child that stops writing without ending must fail the test, not hang it.
+    pollfd ready{impl_->output, POLLIN, 0};
+    const ssize_t count = poll(&ready, 1, 30000) > 0 ? read(impl_->output, buffer, size) : -1;
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
 }
 
-std::string ChildProcess::readUntil(const std::string& marker) {
-    std::string text;
-    char c = 0;
-    while (!text.ends_with(marker) && readWithin(impl_->output, &c, 1) == 1) {
-        text += c;
-    }
-    return text;
-}
-
-std::string ChildProcess::readAll() {
-    std::string text;
-    char buffer[256];
-    ssize_t count = 0;
-    while ((count = readWithin(impl_->output, buffer, sizeof(buffer))) > 0) {
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-    return text;
-}
-
-void ChildProcess::writeInput(const std::string& text) {
+std::size_t ChildProcess::writeSome(const char* text, std::size_t size) {
     // A child that has already ended must fail the write, not end the test with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
-    for (std::size_t offset = 0; offset < text.size();) {
-        const ssize_t written = write(impl_->input, text.data() + offset, text.size() - offset);
-        if (written <= 0) {
-            throw std::runtime_error("writing to the child's input failed");
-        }
-        offset += static_cast<std::size_t>(written);
-    }
+    const ssize_t written = write(impl_->input, text, size);
+    return written > 0 ? static_cast<std::size_t>(written) : 0;
 }
 
 void ChildProcess::closeInput() {
@@ -310,5 +240,39 @@ std::filesystem::path programsFolder() {
 }
 
 #endif
+
+std::string ChildProcess::readLine() {
+    std::string line;
+    for (char c = 0; readSome(&c, 1) == 1 && c != '\n';) {
+        line += c == '\r' ? "" : std::string(1, c);
+    }
+    return line;
+}
+
+std::string ChildProcess::readUntil(const std::string& marker) {
+    std::string text;
+    for (char c = 0; !text.ends_with(marker) && readSome(&c, 1) == 1;) {
+        text += c;
+    }
+    return text;
+}
+
+std::string ChildProcess::readAll() {
+    std::string text;
+    char buffer[256];
+    for (std::size_t count = 0; (count = readSome(buffer, sizeof(buffer))) > 0;) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
+void ChildProcess::writeInput(const std::string& text) {
+    for (std::size_t offset = 0, written = 0; offset < text.size(); offset += written) {
+        written = writeSome(text.data() + offset, text.size() - offset);
+        if (written == 0) {
+            throw std::runtime_error("writing to the child's input failed");
+        }
+    }
+}
 
 }  // namespace velkora::testing

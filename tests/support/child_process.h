@@ -51,6 +51,10 @@ class ChildProcess {
 #endif
 
   private:
+    // Some bytes read or written, 0 at the end or on a failure.
+    std::size_t readSome(char* buffer, std::size_t size);
+    std::size_t writeSome(const char* text, std::size_t size);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
