@@ -1,10 +1,12 @@
 #include <hidapi/hidapi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/hid_port.h"
 
@@ -13,6 +15,13 @@ namespace {
 
 constexpr unsigned short kVendorId = 0x0483;
 constexpr unsigned short kProductId = 0xA5B9;
+
+// The kernel lists a device that has just appeared before udev has applied the rules that
+// open its node to the user: until then the node belongs to root alone, for a few
+// milliseconds, longer on a busy system. A refused open is tried again for this long before it
+// counts; without a rule that grants access it still fails, only later.
+constexpr auto kPermissionGrace = std::chrono::milliseconds(2000);
+constexpr auto kPermissionRetry = std::chrono::milliseconds(50);
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -49,9 +58,9 @@ std::string usbStringToUtf8(const wchar_t* text) {
     return result;
 }
 
-// The system's error number, in the place where Windows names its error code. hidapi
-// sometimes fails without one (a device that went away during a read, for instance); its own
-// description then stands in, so that the message still says what happened.
+// The system's error number, in the place where Windows names its error code. Should hidapi
+// fail without one, its own description stands in, so that the message still says what
+// happened.
 std::string failureDetail(int error, hid_device* device) {
     if (error != 0) {
         return "errno " + std::to_string(error);
@@ -84,12 +93,17 @@ class HidapiConnection final : public HidConnection {
         return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(written), {}};
     }
 
+    // hidapi fails a read without an error number only when the node reports a hang-up: the
+    // device has left the bus. That is reported as the kernel reports a write to a device
+    // that has gone, ENODEV, so an unplug reads the same whichever operation meets it.
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
         errno = 0;
         const int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
         if (count < 0) {
-            return {HidIoResult::Status::Failed, 0, failureDetail(errno, device_)};
+            const int error = errno;
+            return {HidIoResult::Status::Failed, 0,
+                    failureDetail(error != 0 ? error : ENODEV, device_)};
         }
         if (count == 0) {
             return {HidIoResult::Status::TimedOut, 0, {}};
@@ -127,12 +141,22 @@ class HidapiPort final : public HidPort {
 
     HidOpenResult open(const NativeString& path) override {
         initialise();
-        errno = 0;
-        hid_device* device = hid_open_path(path.c_str());
+        const auto deadline = std::chrono::steady_clock::now() + kPermissionGrace;
+        hid_device* device = nullptr;
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            device = hid_open_path(path.c_str());
+            error = errno;
+            if (device != nullptr || (error != EACCES && error != EPERM) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
+            std::this_thread::sleep_for(kPermissionRetry);
+        }
         if (device == nullptr) {
             // The most common failure is a missing udev rule; strerror's "Permission denied"
             // says so more plainly than the number alone.
-            const int error = errno;
             std::string detail = failureDetail(error, nullptr);
             if (error != 0) {
                 detail += std::string(" (") + std::strerror(error) + ")";
