@@ -36,7 +36,7 @@ void requestStop(int) {
 
 class Bridge {
   public:
-    explicit Bridge(velkora::sim::AdapterProfile profile)
+    explicit Bridge(const velkora::sim::AdapterProfile& profile)
         : adapter_(timeline_, profile), extraProfiles_(profile.extras) {
         adapter_.setOutput([this](std::uint64_t presence, const velkora::sim::InputReport& report) {
             follow();

@@ -38,8 +38,9 @@ std::runtime_error uhidError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// Into a zeroed field, so the text stays terminated when it has to be cut short.
 void copyText(std::uint8_t* target, std::size_t capacity, const std::string& text) {
-    std::memcpy(target, text.data(), std::min(text.size(), capacity - 1));
+    std::copy_n(text.begin(), std::min(text.size(), capacity - 1), target);
 }
 
 void writeEvent(int fd, const uhid_event& event) {
