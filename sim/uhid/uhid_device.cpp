@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/uhid.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,12 @@ void UhidDevice::create(const std::string& product, const std::string& serial) {
 void UhidDevice::destroy() {
     if (!created_) {
         return;
+    }
+    // What the host wrote to this device and the bridge has not read yet goes with it, as a
+    // device that has left the bus takes nothing more; it must not reach the next appearance.
+    pollfd pending{fd_, POLLIN, 0};
+    while (poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN) != 0) {
+        takeEvent();
     }
     uhid_event event{};
     event.type = UHID_DESTROY;
