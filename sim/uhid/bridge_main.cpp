@@ -21,8 +21,8 @@
 // adapter (the hand-over to its management interface, its return to the bootloader, the
 // restart after an install, an unplug) destroys its device and creates it again with the new
 // identity's strings, as a real adapter re-enumerates on USB. One line on the error stream
-// tells each change. Exit status 0 after a signal, 1 when the scenario cannot be read or the
-// uhid device is lost.
+// tells each change. A scenario's plug_in_ms and appear_ms count from the bridge's start. Exit
+// status 0 after a signal, 1 when the scenario cannot be read or the uhid device is lost.
 
 namespace {
 
