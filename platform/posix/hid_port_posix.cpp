@@ -93,17 +93,24 @@ class HidapiConnection final : public HidConnection {
         return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(written), {}};
     }
 
-    // hidapi fails a read without an error number only when the node reports a hang-up: the
-    // device has left the bus. That is reported as the kernel reports a write to a device
-    // that has gone, ENODEV, so an unplug reads the same whichever operation meets it.
+    // A device that answers and leaves the bus at once (an adapter that restarts after
+    // END_UPDATE, STORE_CONFIG or EXIT) leaves its last reports queued on the node. hidapi's
+    // timed read gives up on the hang-up before it reads them, failing without an error
+    // number; a plain read, which returns at once on a node whose device has gone, still
+    // collects them. Once none is left the failure is reported as the kernel reports a write
+    // to a device that has gone, ENODEV, so an unplug reads the same whichever operation
+    // meets it.
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
         errno = 0;
-        const int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
+        int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
+        int error = errno;
+        if (count < 0 && error == 0) {
+            count = hid_read(device_, buffer.data(), buffer.size());
+            error = ENODEV;
+        }
         if (count < 0) {
-            const int error = errno;
-            return {HidIoResult::Status::Failed, 0,
-                    failureDetail(error != 0 ? error : ENODEV, device_)};
+            return {HidIoResult::Status::Failed, 0, failureDetail(error, device_)};
         }
         if (count == 0) {
             return {HidIoResult::Status::TimedOut, 0, {}};
