@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <queue>
 #include <stdexcept>
 #include <vector>
@@ -59,6 +60,12 @@ class Timeline {
     }
 
     bool hasPendingEvents() const { return !events_.empty(); }
+
+    // When the earliest scheduled event falls due, for a caller that waits for something
+    // besides the timeline (a file descriptor) and must wake up in time for it.
+    std::optional<Micros> nextEventAt() const {
+        return events_.empty() ? std::nullopt : std::optional<Micros>(events_.top().at);
+    }
 
     // Virtual mode only: a wait that would carry the time past `limit` fails with
     // SimulationTimeLimit instead, so a scripted run that waits for something that never

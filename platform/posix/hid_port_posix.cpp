@@ -1,15 +1,24 @@
 #include <hidapi/hidapi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/hid_port.h"
 
 namespace velkora::platform {
 namespace {
+
+// The kernel lists a device that has just appeared before udev has applied the rules that
+// open its node to the user: until then the node belongs to root alone, for a few
+// milliseconds, longer on a busy system. A refused open is tried again for this long before it
+// counts; without a rule that grants access it still fails, only later.
+constexpr auto kPermissionGrace = std::chrono::milliseconds(2000);
+constexpr auto kPermissionRetry = std::chrono::milliseconds(50);
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -46,9 +55,9 @@ std::string usbStringToUtf8(const wchar_t* text) {
     return result;
 }
 
-// The system's error number, in the place where Windows names its error code. hidapi
-// sometimes fails without one (a device that went away during a read, for instance); its own
-// description then stands in, so that the message still says what happened.
+// The system's error number, in the place where Windows names its error code. Should hidapi
+// fail without one, its own description stands in, so that the message still says what
+// happened.
 std::string failureDetail(int error, hid_device* device) {
     if (error != 0) {
         return "errno " + std::to_string(error);
@@ -81,12 +90,24 @@ class HidapiConnection final : public HidConnection {
         return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(written), {}};
     }
 
+    // A device that answers and leaves the bus at once (an adapter that restarts after
+    // END_UPDATE, STORE_CONFIG or EXIT) leaves its last reports queued on the node. hidapi's
+    // timed read gives up on the hang-up before it reads them, failing without an error
+    // number; a plain read, which returns at once on a node whose device has gone, still
+    // collects them. Once none is left the failure is reported as the kernel reports a write
+    // to a device that has gone, ENODEV, so an unplug reads the same whichever operation
+    // meets it.
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
         errno = 0;
-        const int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
+        int count = hid_read_timeout(device_, buffer.data(), buffer.size(), timeout);
+        int error = errno;
+        if (count < 0 && error == 0) {
+            count = hid_read(device_, buffer.data(), buffer.size());
+            error = ENODEV;
+        }
         if (count < 0) {
-            return {HidIoResult::Status::Failed, 0, failureDetail(errno, device_)};
+            return {HidIoResult::Status::Failed, 0, failureDetail(error, device_)};
         }
         if (count == 0) {
             return {HidIoResult::Status::TimedOut, 0, {}};
@@ -124,12 +145,22 @@ class HidapiPort final : public HidPort {
 
     HidOpenResult open(const NativeString& path) override {
         initialise();
-        errno = 0;
-        hid_device* device = hid_open_path(path.c_str());
+        const auto deadline = std::chrono::steady_clock::now() + kPermissionGrace;
+        hid_device* device = nullptr;
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            device = hid_open_path(path.c_str());
+            error = errno;
+            if (device != nullptr || (error != EACCES && error != EPERM) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
+            std::this_thread::sleep_for(kPermissionRetry);
+        }
         if (device == nullptr) {
             // The most common failure is a missing udev rule; strerror's "Permission denied"
             // says so more plainly than the number alone.
-            const int error = errno;
             std::string detail = failureDetail(error, nullptr);
             if (error != 0) {
                 detail += std::string(" (") + std::strerror(error) + ")";
