@@ -1,13 +1,15 @@
 // Plays an arbitrary stream of device reports against the report exchange and everything that
 // reads the device's answers: the exchange and the single read, the decoders of the
 // bootloader's answers and their text forms, the whole firmware transfer with its busy
-// recovery, the management commands and the fault-dump download. The input is a script: its
+// recovery, the management commands, the fault-dump download and the configuration commands
+// with their snapshot decoding. The input is a script: its
 // first byte picks the operation, the rest says what each write and read of the connection
 // meets (an answer to the request just written, a report of any bytes, a time-out, a failing
 // device), so that the fuzzer reaches deep into each flow. Besides crashes, hangs and sanitizer
 // findings it checks what must hold for any stream: a returned answer echoes its request, a
 // transfer succeeds only on an END_UPDATE answered OK and never restarts or aborts more often
-// than the recovery allows, and a downloaded dump holds its end marker within the size limit.
+// than the recovery allows, a downloaded dump holds its end marker within the size limit, and a
+// configuration snapshot holds only items and values that exist.
 
 #include <algorithm>
 #include <array>
@@ -25,6 +27,7 @@
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/firmware_transfer.h"
+#include "config/config_protocol.h"
 #include "hid/hid_exchange.h"
 #include "management/fault_dump_download.h"
 #include "management/fault_dump_markers.h"
@@ -237,6 +240,12 @@ void decodeEverything(const velkora::HidResponse& response) {
     }
     velkora::parseEndUpdateResult(response);
     try {
+        velkora::checkConfigResponse(response, response.command(), response.sequence(),
+                                     response.payloadLength());
+        require(response.magicMatches() && response.payloadLength() <= velkora::kMaxPayload);
+    } catch (const std::runtime_error&) {
+    }
+    try {
         velkora::checkManagementResponse(response, response.command(), response.sequence(), "FUZZ");
         require(response.magicMatches() && response.responseStatus() == 0);
     } catch (const std::runtime_error&) {
@@ -263,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::uint8_t operation = script.next();
     try {
-        switch (operation % 5) {
+        switch (operation % 6) {
             case 0: {
                 const std::uint8_t command = script.next();
                 const std::uint8_t sequence = script.next();
@@ -307,6 +316,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     velkora::downloadFaultDump(services, handle, sequence, expected, log);
                 require(dump.size() <= velkora::fault_dump_limit::kMaxBytes);
                 require(dump.find(velkora::kFaultDumpEndMarker) != std::string::npos);
+                break;
+            }
+            case 4: {
+                std::uint8_t sequence = script.next();
+                const std::uint8_t first = sequence;
+                const velkora::ConfigSnapshot snapshot =
+                    velkora::readConfigSnapshot(handle, sequence);
+                require(sequence == static_cast<std::uint8_t>(first + 1));
+                for (std::uint8_t id = 1; id <= snapshot.size(); ++id) {
+                    require(!snapshot[id - 1u] ||
+                            *snapshot[id - 1u] < velkora::configItem(id).valueCount);
+                }
+                velkora::setConfigItem(handle, sequence, 1, 0);
+                velkora::storeConfig(handle, sequence);
                 break;
             }
             default: {
