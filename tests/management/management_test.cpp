@@ -98,7 +98,8 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
          "length=1\nFAULT_DUMP returned an invalid initial response."}};
     for (const auto& [reports, expected] : rows) {
         testing::Bench bench;
-        bench.port.devices = {device("mgmt-2", "VK1")};
+        bench.port.devices = {{platform::fromUtf8("mgmt-1"), "", "", "VK1"},
+                              device("mgmt-2", "VK1")};
         auto& reaction = bench.port.onRequest();
         if (reports.empty() || reports.front().first != 0) {
             reaction.reply(testing::responseReport(0x80, 255));
@@ -122,6 +123,7 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
 }
 
 const std::string kFailed = "Fault log display failed: ";
+const std::string kMarkers = kFailed + "the complete dump markers were not received.";
 const std::string kBad = kFailed + "unsupported fault record format.";
 const std::string kCount = kFailed + "the complete fault records could not be verified.";
 const std::string kCannot = "Fault log contains a fault record that this updater cannot display.";
@@ -152,14 +154,12 @@ TEST(FaultDumpParser, TakesExactlyTheCountedRecordsBetweenTheMarkers) {
          "3 AZ09_ - 10 3;4 B 0 1 2"},
         {framed("001\r\n\x1B[1;33m005\x1B[0m \x1B[31mFLT_SWAP\x1B[m 00000 0000\x1B[\x1B\r\nm1\r\n"),
          "5 FLT_SWAP - 0 1"},
-        {framed("12\r\n1234\r\n 001\r\n001 \r\n\r\n001\r\n042 X 00001 65535\r\n"),
-         "42 X - 1 65535"},
+        {framed("1234\r\n 001\r\n001 \r\n\r\n001\r\n042 X 00001 65535\r\n"), "42 X - 1 65535"},
         {framed("001\r\n001 A 00001 00002\r\n") + "\x1B[31mflt\r\n002 X 1 2\r\n", "1 A - 1 2"},
         {framed("003\r\n999 A 255 65535 00000\r\n000 B 000 70000 99999\r\n100 C 65536 65537\r\n"),
          "999 A 255 65535 0;0 B 0 4464 34463;100 C - 0 1"},
-        {"000\r\n" + kEnd, kFailed + "the complete dump markers were not received."},
-        {kBegin + "000\r\n[EOL] DATA DUMP END\r\n",
-         kFailed + "the complete dump markers were not received."},
+        {"000\r\n" + kEnd, kMarkers},
+        {kBegin + "000\r\n[EOL] DATA DUMP END\r\n", kMarkers},
         {framed("000\r\n") + "\x1B[", kFailed + "unsupported text format."},
         {framed("\x1B(B000\r\n"), kFailed + "unsupported text format."},
         {framed("000\r\n") + "\x1B[0", kFailed + "incomplete text format."},
@@ -190,15 +190,14 @@ TEST(FaultLog, ShowsTheTitleAndValueLinesOfEveryRecordOrNone) {
     const std::string both = current + phone + "32768 mV";
     const std::vector<std::tuple<std::string, std::uint16_t, std::uint16_t, std::string>> rows{
         {"FLT_BIG_OC", 65436, 5120, "Charging Overcurrent|Current: -100 mA" + phone + "5120 mV"},
-        {"FLT_SM_OC", 32767, 65535,
-         "Vehicle USB Overcurrent|Current: 32767 mA" + phone + "65535 mV"},
+        {"FLT_SM_OC", 65535, 32768, "Vehicle USB Overcurrent" + both},
         {"FLT_BG_SHTDN", 32768, 0, "Charging Power Shutdown|Current: -32768 mA" + phone + "0 mV"},
         {"FLT_SM_SHTDN", 65535, 32768, "Vehicle USB Power Shutdown" + both},
         {"FLT_SM_ACTIVE", 65535, 32768, "Vehicle USB Power Fault" + both},
         {"FLT_BOARD_CURRENT", 65535, 32768, "Board Overcurrent" + both},
         {"CLEAN_RUN", 65535, 32768, "Normal Operation Marker" + both},
         {"FLT_TEMPERATURE", 65535, 9, "Overtemperature|Temperature: -1 C"},
-        {"FLT_BG_ACTIVE", 65534, 4900, "Charging Power Fault|Current: -2 mA"},
+        {"FLT_BG_ACTIVE", 32767, 4900, "Charging Power Fault|Current: 32767 mA"},
         {"FLT_ISENSOR", 65535, 65535, "Current Sensor Fault" + current},
         {"FLT_ISENSOR", 65535, 65534, "Current Sensor Fault|ADC Average: 65535|ADC Delta: -2"},
         {"FLT_ISENSOR", 1, 0, "Current Sensor Fault|ADC Average: 1|ADC Delta: 0"},
@@ -214,8 +213,8 @@ TEST(FaultLog, ShowsTheTitleAndValueLinesOfEveryRecordOrNone) {
         {"PD3_CA_STATS", 1, 2, "Protocol Statistics|Statistic Value 1: 1|Statistic Value 2: 2"},
         {"FLT_WELD", 65535, 0, "Power Switch Fault" + current + "|Status: No status flags"},
         {"FLT_WELD", 100, 1, "Power Switch Fault|Current: 100 mA|Status: Weld indication"},
-        {"FLT_WELD", 65535, 2,
-         "Power Switch Fault" + current + "|Status: Redundant protection indication"},
+        {"FLT_WELD", 0, 2,
+         "Power Switch Fault|Current: 0 mA|Status: Redundant protection indication"},
         {"FLT_WELD", 65535, 3,
          "Power Switch Fault" + current + "|Status: Weld and redundant protection indications"},
         {"FLT_BG_OVERVOLT", 65535, 0, "Charging Overvoltage" + phone + "65535 mV"},
