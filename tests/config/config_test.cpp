@@ -155,7 +155,7 @@ TEST(ConfigurationMode, ChangesOnlyWhatTheDeviceConfirms) {
     const std::vector<std::pair<sim::FaultProfile, std::string>> rows{
         {{},
          "1|7|1|\xEF\xBC\x95|1|9||1|5|1|4"
-         "#item is not available.\n|item is not available.\n|PPS values:\n0. Disabled\n1. Enabled\n"
+         "#not available.\n|not available.\n|PPS values:\n0. Disabled\n1. Enabled\nValue (Enter"
          "|switch values:\n0. Disabled\n1. WaitForever\n2.|WaitForever *\n6. Hot swap: Enabled\n8."
          "|Exited without#\n3/1 4/2 5/3 4/4 1/5 |item=0x05 value=1"},
         {{}, "2|4#Off *\n2. LED mode: Default\n3. Ramp rate: Safe *\n#7/3 4/4 1/5 |RESET_CONFIG"},
