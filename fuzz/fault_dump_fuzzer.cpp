@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/regex_line_grammar.h"
 #include "management/colour_codes.h"
 #include "management/fault_catalogue.h"
 #include "management/fault_dump_parser.h"
 #include "management/fault_line_grammar.h"
 #include "management/fault_log_text.h"
-#include "tests/management/regex_line_grammar.h"
 
 namespace {
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "app/common/run_log.h"
+#include "hid/hid_device.h"
+#include "tests/support/log_lines.h"
+#include "tests/support/scripted_hid_port.h"
+#include "tests/support/temp_folder.h"
+
+namespace velkora::testing {
+
+// The message the action fails with, empty when it succeeds: one text for either outcome.
+template <typename Action>
+std::string failureOf(Action action) {
+    try {
+        action();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// A connection over a scripted port, with run log and console, fresh for each row of a table.
+struct Bench {
+    Bench() : handle(openHidDevice(services, platform::fromUtf8("adapter"))) {}
+
+    void answer(std::uint8_t command, std::uint8_t sequence, std::uint8_t status = 0,
+                const std::vector<std::uint8_t>& payload = {}) {
+        port.onRequest().reply(responseReport(command, sequence, status, payload));
+    }
+
+    TempFolder folder;
+    ManualClock clock;
+    ScriptedHidPort port{clock};
+    NoKeys keys;
+    FakeHost host{folder.path()};
+    std::istringstream in;
+    std::ostringstream out;
+    platform::Services services{clock, port, keys, host, in, out};
+    RunLog log = openRunLog(folder.path(), clock);
+    HidHandle handle;
+};
+
+}  // namespace velkora::testing

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "config/config_mode.h"
+#include "config/config_protocol.h"
+#include "tests/bootloader/bench.h"
+#include "tests/support/sim_services.h"
+
+namespace velkora {
+namespace {
+
+using testing::Report;
+
+// An answer to `command` (sequence 1 for GET_INFO, else 2), cut to `size` bytes: 64 and less
+// without the report ID, with one byte changed where `poke` says.
+Report answer(std::uint8_t command, std::uint8_t status, const Report& payload = {},
+              std::size_t size = 65, std::pair<std::size_t, std::uint8_t> poke = {99, 0}) {
+    Report report =
+        testing::responseReport(command, command == 0x83 ? 1 : 2, status, payload, size == 65);
+    report.resize(size);
+    if (poke.first < size) {
+        report[poke.first] = poke.second;
+    }
+    return report;
+}
+
+// C GET_CONFIG (value index of items 1 to 9, "-" absent), S SET_CONFIG_ITEM 2 to 1, I GET_INFO.
+TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
+    const std::string invalid = "Configuration command returned an invalid ";
+    const std::string length = invalid + "response payload length.";
+    const std::string format = "GET_CONFIG returned an unsupported configuration wire format.";
+    const std::string count = "GET_CONFIG returned an invalid item count or payload length.";
+    const std::string item = "GET_CONFIG returned an unknown or duplicate item ID.";
+    const std::string value = "GET_CONFIG returned an invalid item value.";
+    const std::string identity = "Unsupported application identity or configuration wire format.";
+    const Report app1{'A', 'P', 'P', '1', 0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+    const Report all{1, 9, 1, 4, 2, 2, 3, 2, 4, 2, 5, 2, 6, 1, 7, 2, 8, 1, 9, 1};
+    const std::vector<std::tuple<char, Report, std::string>> rows{
+        {'C', answer(0x84, 0, {1, 0}), "---------"},
+        {'C', answer(0x84, 0, all), "422221211"},
+        {'C', answer(0x84, 0, {1, 2, 9, 1, 2, 2}), "-2------1"},
+        {'C', answer(0x84, 0, {1, 1, 4, 2}, 64), "---2-----"},
+        {'C', answer(0x84, 0, {1, 1, 4, 2}, 63), "GET_CONFIG returned an invalid HID report size."},
+        {'C', answer(0x84, 7), "GET_CONFIG failed: BAD_ITEM"},
+        {'C', answer(0x84, 0, {}, 65, {8, 57}), length},
+        {'C', answer(0x84, 0, {1}), format},
+        {'C', answer(0x84, 0, {2, 0}), format},
+        {'C', answer(0x84, 0, all, 65, {10, 10}), count},
+        {'C', answer(0x84, 0, {1, 1, 1}), count},
+        {'C', answer(0x84, 0, {1, 2, 3, 0, 3, 1}), item},
+        {'C', answer(0x84, 0, {1, 1, 0, 0}), item},
+        {'C', answer(0x84, 0, {1, 1, 10, 0}), item},
+        {'C', answer(0x84, 0, {1, 1, 6, 2}), value},
+        {'C', answer(0x84, 0, {1, 1, 1, 5}), value},
+        {'S', answer(0x85, 0), ""},
+        {'S', answer(0x85, 0, {}, 65, {0, 1}), invalid + "HID report ID."},
+        {'S', answer(0x85, 0, {}, 63), invalid + "HID report size."},
+        {'S', answer(0x85, 0, {}, 65, {2, 'X'}), invalid + "application HID response."},
+        {'S', answer(0x85, 8, {1}), length},
+        {'S', answer(0x85, 0, {1}), length},
+        {'S', answer(0x85, 8), "SET_CONFIG_ITEM failed: BAD_VALUE"},
+        {'I', answer(0x83, 0, app1), ""},
+        {'I', answer(0x83, 0, app1, 65, {9, 'X'}), identity},
+        {'I', answer(0x83, 0, app1, 65, {14, 2}), identity},
+        {'I', answer(0x83, 0, Report(app1.begin(), app1.end() - 1)), length},
+        {'I', answer(0x83, 5), "Application GET_INFO failed: BUSY"}};
+    for (const auto& [command, report, result] : rows) {
+        testing::Bench bench;
+        bench.port.onRequest().reply(report);
+        std::uint8_t counter = 2;
+        std::string outcome;
+        const std::string error = testing::failureOf([&] {
+            if (command == 'C') {
+                for (const auto& index : readConfigSnapshot(bench.handle, counter)) {
+                    outcome += index ? char('0' + *index) : '-';
+                }
+            } else if (command == 'S') {
+                setConfigItem(bench.handle, counter, 2, 1);
+            } else {
+                readApplicationIdentity(bench.handle);
+            }
+        });
+        EXPECT_EQ(error + outcome, result) << ::testing::PrintToString(report);
+        const Report& sent = bench.port.written()[0];
+        EXPECT_TRUE(command != 'S' || (sent[7] == 2 && sent[9] == 2 && sent[10] == 1))
+            << "item, value";
+    }
+}
+
+// A simulated adapter with one fault, without item 7, whose other stored settings differ from
+// the defaults (all 0) but in item 2.
+sim::AdapterProfile adapter(const sim::FaultProfile& fault) {
+    sim::AdapterProfile profile = sim::defaultAdapterProfile();
+    for (std::size_t id = 1; id <= 9; ++id) {
+        profile.config[id - 1] = {id != 7, std::uint8_t(id == 2 ? 0 : id == 5 ? 2 : 1), 0};
+    }
+    profile.faults = {fault};
+    return profile;
+}
+
+// Runs the mode on the adapter in its bootloader; returns its failure, what the management
+// interface received (command - 0x80, "/" and the sequence) and the run log.
+std::string runMode(testing::SimServices& sim, std::istream& in) {
+    const platform::Services& base = sim.services();
+    platform::Services services{base.clock, base.hid, base.keys, base.host, in, base.out};
+    RunLog log = openRunLog(sim.host.programFolder(), base.clock);
+    const HidDeviceInfo bootloader = services.hid.enumerate().front();
+    HidHandle handle = openHidDevice(services, bootloader.path);
+    std::uint8_t sequence = 4;
+    const auto mode = [&] { runConfigurationMode(services, handle, sequence, bootloader, log); };
+    std::string text = testing::failureOf(mode) + "\n";
+    for (const sim::ReceivedRequest& received : sim.adapter().requests()) {
+        if (received.identity == sim::Identity::Application) {
+            text += std::to_string(received.request.command - 128) + "/" +
+                    std::to_string(received.request.sequence) + " ";
+        }
+    }
+    for (const std::string& line : testing::readLogLines(log.path())) {
+        text += "\n" + line;
+    }
+    return text;
+}
+
+// True when the excerpts, separated by "|", appear in the text in this order.
+bool appearInOrder(const std::string& text, const std::string& excerpts) {
+    std::istringstream split(excerpts);
+    std::size_t at = 0;
+    for (std::string excerpt; at != std::string::npos && std::getline(split, excerpt, '|');) {
+        at = text.find(excerpt, at);
+    }
+    return at != std::string::npos;
+}
+
+// A console whose every read throws something that is no standard exception.
+class ThrowingInput : public std::streambuf {
+  protected:
+    int_type underflow() override { throw 42; }
+};
+
+// Whatever ends the editor, even a throw of no standard type, the session leaves the
+// management interface with one quiet EXIT and closes it before the throw goes on.
+TEST(ConfigurationMode, LeavesTheInterfaceWhateverIsThrown) {
+    testing::TempFolder folder;
+    testing::SimServices sim(folder.path(), adapter({}));
+    ThrowingInput throwing;
+    std::istream in(&throwing);
+    in.exceptions(std::ios::badbit);  // the stream passes its buffer's throw on
+    EXPECT_THROW(runMode(sim, in), int);
+    EXPECT_EQ(sim.adapter().requests().back().request.command, 0x81);
+    EXPECT_EQ(sim.bus().openConnections(), 0u);
+}
+
+// A fault, then "lines typed#console excerpts#excerpts of failure, requests and run log", the
+// lines and excerpts separated by "|".
+TEST(ConfigurationMode, ChangesOnlyWhatTheDeviceConfirms) {
+    const std::vector<std::pair<sim::FaultProfile, std::string>> rows{
+        {{},
+         "1|7|1|\xEF\xBC\x95|1|9||1|5|1|4"
+         "#not available.\n|not available.\n|PPS values:\n0. Disabled\n1. Enabled\nValue (Enter"
+         "|switch values:\n0. Disabled\n1. WaitForever\n2.|WaitForever *\n6. Hot swap: Enabled\n8."
+         "|Exited without#\n3/1 4/2 5/3 4/4 1/5 |item=0x05 value=1"},
+        {{}, "2|4#Off *\n2. LED mode: Default\n3. Ramp rate: Safe *\n#7/3 4/4 1/5 |RESET_CONFIG"},
+        {{0x86, 1, sim::FaultKind::Status, 6},
+         "1|3|2|3|maybe|y|3|n|3|y"
+         "#answer Y or N.\n|Store failed. Staged settings are still available.\n|Aggressive10 *"
+         "|Store accepted. Device is restarting.\n#6/6 4/7 4/8 6/9 \n"
+         "|FAILED; staged settings remain available|closed before device reset"},
+        {{0x85, 1, sim::FaultKind::Status, 0},
+         "1|2|1##did not reflect the accepted item change.\n3/1 4/2 5/3 4/4 1/5 "},
+        {{0x84, 2, sim::FaultKind::OmitItem, 1},
+         "2##availability changed during this session.\n3/1 4/2 7/3 4/4 1/5 "}};
+    for (const auto& [fault, row] : rows) {
+        const std::size_t console = row.find('#'), outcome = row.find('#', console + 1);
+        testing::TempFolder folder;
+        testing::UserScript typed;
+        std::istringstream lines(row.substr(0, console));
+        for (std::string line; std::getline(lines, line, '|');) {
+            typed.lines.push_back({0, line});
+        }
+        testing::SimServices sim(folder.path(), adapter(fault), typed);
+        const std::string text = runMode(sim, sim.services().in);
+        EXPECT_TRUE(appearInOrder(text, row.substr(outcome + 1))) << text;
+        EXPECT_TRUE(appearInOrder(sim.printed(), row.substr(console + 1, outcome - console - 1)));
+        EXPECT_EQ(sim.bus().openConnections(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace velkora
