@@ -1,151 +1,125 @@
-#include "app/common/run_log.h"
-
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <stdexcept>
 
+#include "app/common/run_log.h"
+#include "tests/platform/outcome.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/temp_folder.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 namespace velkora {
 namespace {
 
-using testing::ManualClock;
+using testing::outcomeOf;
 using testing::readFileText;
-using testing::TempFolder;
-using testing::writeFileText;
 
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
-// A program folder of the test's own, and a clock that stands still unless a test moves it.
-class RunLogTest : public ::testing::Test {
-  protected:
-    std::string stamp() { return fileTimestamp(clock.calendarTime()); }
-
-    TempFolder folder;
-    ManualClock clock;
-};
-
-TEST_F(RunLogTest, CreatesTheLogsFolderAndReusesItLeavingOlderLogsAlone) {
-    std::filesystem::path first;
-    {
-        RunLog log = openRunLog(folder.path(), clock);
-        first = log.path();
-        log.writeLine("first run");
-    }
-    EXPECT_EQ(first.parent_path(), folder.path() / "logs");
-    clock.advance(5000);
-    RunLog second = openRunLog(folder.path(), clock);
-    second.writeLine("second run");
-    EXPECT_NE(second.path(), first);
-    EXPECT_NE(readFileText(first).find("first run"), std::string::npos);
-}
-
-TEST_F(RunLogTest, NamesTheFileAfterTheLocalStartTime) {
-    RunLog log = openRunLog(folder.path(), clock);
-    const std::string name = log.path().filename().string();
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(update_\d{8}_\d{6}\.log)"))) << name;
-    EXPECT_EQ(name, "update_" + stamp() + ".log");
-}
-
-TEST_F(RunLogTest, EveryLineStartsWithANineteenCharacterStampAndIsOnDiskAtOnce) {
-    RunLog log = openRunLog(folder.path(), clock);
-    log.writeLine("device serial=ABC");
-    log.writeLine("");
-    // Read while the log is still open: each line has been flushed.
-    const std::string content = readFileText(log.path());
-    const std::regex line(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} ([^\r\n]*)\r?\n)");
-    auto begin = std::sregex_iterator(content.begin(), content.end(), line);
-    std::vector<std::string> texts;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) {
-        texts.push_back((*it)[1]);
-    }
-    EXPECT_EQ(texts, (std::vector<std::string>{"device serial=ABC", ""}));
-    EXPECT_EQ(content.substr(0, 20), lineTimestamp(clock.calendarTime()) + " ");
-#ifdef _WIN32
-    EXPECT_NE(content.find("ABC\r\n"), std::string::npos) << "text mode writes CR LF";
-#endif
-}
-
-TEST_F(RunLogTest, TwoRunsInOneSecondKeepBothLogs) {
+TEST(RunLog, EachRunGetsANewLogOfStampedLinesThatAreOnDiskAtOnce) {
+    testing::TempFolder folder;
+    testing::ManualClock clock;
+    const std::string start = fileTimestamp(clock.calendarTime());
+    const std::string stamp = lineTimestamp(clock.calendarTime());
     RunLog first = openRunLog(folder.path(), clock);
-    first.writeLine("first");
+    first.writeLine("device serial=ABC");
+    first.writeLine("");
     RunLog second = openRunLog(folder.path(), clock);
     second.writeLine("second");
     RunLog third = openRunLog(folder.path(), clock);
-    EXPECT_EQ(first.path().filename(), "update_" + stamp() + ".log");
-    EXPECT_EQ(second.path().filename(), "update_" + stamp() + "_1.log");
-    EXPECT_EQ(third.path().filename(), "update_" + stamp() + "_2.log");
-    EXPECT_NE(readFileText(first.path()).find("first"), std::string::npos);
-    EXPECT_NE(readFileText(second.path()).find("second"), std::string::npos);
-}
+    clock.advance(1000);
+    RunLog later = openRunLog(folder.path(), clock);
 
-TEST_F(RunLogTest, FaultDumpsInOneSecondGetSuffixesAndKeepTheirBytes) {
-    RunLog log = openRunLog(folder.path(), clock);
+    // Both stamps give the same local time, to the second.
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+    EXPECT_EQ(std::regex_replace(stamp, std::regex("[-: ]"), ""),
+              std::regex_replace(start, std::regex("_"), ""));
+    const std::filesystem::path logs = folder.path() / "logs";
+    EXPECT_EQ(first.path(), logs / ("update_" + start + ".log"));
+    EXPECT_EQ(second.path(), logs / ("update_" + start + "_1.log"));
+    EXPECT_EQ(third.path(), logs / ("update_" + start + "_2.log"));
+    EXPECT_EQ(later.path(), logs / ("update_" + fileTimestamp(clock.calendarTime()) + ".log"));
+    // Read while the logs are still open: each line has been flushed. Text mode writes CR LF on
+    // Windows.
+#ifdef _WIN32
+    const std::string end = "\r\n";
+#else
+    const std::string end = "\n";
+#endif
+    EXPECT_EQ(readFileText(first.path()), stamp + " device serial=ABC" + end + stamp + " " + end);
+    EXPECT_EQ(readFileText(second.path()) + readFileText(third.path()), stamp + " second" + end);
+
+    // Fault dumps keep their bytes, beside the log, and never take a name that is taken.
+    const std::string dumpStamp = fileTimestamp(clock.calendarTime());
+    std::filesystem::create_directory(logs / ("fault_dump_" + dumpStamp + "_1.txt"));
     const std::string text("line\nnext\r\nzero\0byte", 20);
-    const auto first = log.writeFaultDump(text);
-    const auto second = log.writeFaultDump("b");
-    const auto third = log.writeFaultDump("c");
-    EXPECT_EQ(first.filename(), "fault_dump_" + stamp() + ".txt");
-    EXPECT_EQ(second.filename(), "fault_dump_" + stamp() + "_1.txt");
-    EXPECT_EQ(third.filename(), "fault_dump_" + stamp() + "_2.txt");
-    EXPECT_EQ(first.parent_path(), log.path().parent_path());
-    EXPECT_EQ(readFileText(first), text) << "no line-ending translation, zero bytes kept";
+    EXPECT_EQ(later.writeFaultDump(text), logs / ("fault_dump_" + dumpStamp + ".txt"));
+    EXPECT_EQ(later.writeFaultDump("b"), logs / ("fault_dump_" + dumpStamp + "_2.txt"));
+    EXPECT_EQ(readFileText(logs / ("fault_dump_" + dumpStamp + ".txt")), text);
+
+    // A log whose folder is gone: a failing line goes unnoticed, and no dump can be made.
+    RunLog orphan(folder.path() / "gone" / "update.log", std::ofstream(), clock);
+    orphan.writeLine("unnoticed");
+    EXPECT_EQ(outcomeOf([&] { orphan.writeFaultDump("x"); }), "Unable to create fault-dump file.");
+    std::filesystem::remove_all(logs);
+    testing::writeFileText(logs, "a file where the folder should be");
+    EXPECT_EQ(outcomeOf([&] {
+                  openRunLog(folder.path(), clock);
+              }).rfind("Unable to create logs folder: ", 0),
+              0u);
 }
 
-TEST_F(RunLogTest, AFolderSquattingADumpNameIsSkipped) {
-    RunLog log = openRunLog(folder.path(), clock);
-    std::filesystem::create_directory(folder.path() / "logs" / ("fault_dump_" + stamp() + ".txt"));
-    EXPECT_EQ(log.writeFaultDump("x").filename(), "fault_dump_" + stamp() + "_1.txt");
-}
-
-// Filling a folder with ten thousand names takes seconds under Wine and the naming is the same
-// portable code on every platform, so the two exhaustion tests run on POSIX builds only.
+// Ten thousand names take seconds to make under Wine, and the naming is the same portable code
+// everywhere; file size limits are a POSIX facility.
 #ifndef _WIN32
-// Fills the logs folder with every name a new file of this stem and extension may take.
-void takeEveryName(const std::filesystem::path& logs, const std::string& stem,
-                   const std::string& extension) {
-    std::filesystem::create_directories(logs);
-    writeFileText(logs / (stem + extension), "");
-    for (int n = 1; n <= 9999; ++n) {
-        writeFileText(logs / (stem + "_" + std::to_string(n) + extension), "");
+TEST(RunLog, TheLastNameIsSuffix9999AndNothingIsEverOverwritten) {
+    testing::TempFolder disk;
+    testing::ManualClock clock;
+    // In memory where there is such a file system: a disk's journal makes this take seconds.
+    const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm")
+                                             ? "/dev/shm" / disk.path().filename()
+                                             : disk.path();
+    RunLog log = openRunLog(folder, clock);
+    clock.advance(1000);
+    const std::string stamp = fileTimestamp(clock.calendarTime());
+    for (const std::string kind : {"fault_dump_", "update_"}) {
+        for (int n = 0; n < 9999; ++n) {
+            std::filesystem::create_symlink(
+                "taken", folder / "logs" /
+                             (kind + stamp + (n == 0 ? "" : "_" + std::to_string(n)) +
+                              (kind == "update_" ? ".log" : ".txt")));
+        }
     }
-}
-
-TEST_F(RunLogTest, AllDumpNamesTakenIsAnError) {
-    RunLog log = openRunLog(folder.path(), clock);
-    takeEveryName(folder.path() / "logs", "fault_dump_" + stamp(), ".txt");
-    EXPECT_EQ(errorOf([&] { log.writeFaultDump("x"); }),
+    EXPECT_EQ(log.writeFaultDump("x").filename(), "fault_dump_" + stamp + "_9999.txt");
+    EXPECT_EQ(openRunLog(folder, clock).path().filename(), "update_" + stamp + "_9999.log");
+    EXPECT_EQ(outcomeOf([&] { log.writeFaultDump("x"); }),
               "Unable to create a unique fault-dump file.");
+    EXPECT_EQ(outcomeOf([&] { openRunLog(folder, clock); }), "Unable to create log file.");
+    EXPECT_FALSE(std::filesystem::exists(folder / "logs" / "taken"));
+    std::filesystem::remove_all(folder);
 }
 
-TEST_F(RunLogTest, ALogsFolderThatCannotBeCreatedIsReported) {
-    writeFileText(folder.path() / "logs", "a file where the folder should be");
-    const std::string message = errorOf([&] { openRunLog(folder.path(), clock); });
-    EXPECT_EQ(message.rfind("Unable to create logs folder: ", 0), 0u) << message;
-    EXPECT_GT(message.size(), std::string("Unable to create logs folder: ").size());
-}
-
-TEST_F(RunLogTest, AnUnopenableLogFileIsReported) {
-    // Every candidate name is taken, so no new log can be opened without overwriting one.
-    takeEveryName(folder.path() / "logs", "update_" + stamp(), ".log");
-    EXPECT_EQ(errorOf([&] { openRunLog(folder.path(), clock); }), "Unable to create log file.");
+// A fault log cut short would read like a shorter one: only a whole one may stay.
+TEST(RunLog, ADumpThatCannotBeWrittenWholeIsRemoved) {
+    testing::TempFolder folder;
+    testing::ManualClock clock;
+    RunLog log = openRunLog(folder.path(), clock);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string message = outcomeOf([&] { log.writeFaultDump("longer than four bytes"); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(message, "Unable to write fault-dump file.");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "logs"), {}), 1);
 }
 #endif
-
-TEST_F(RunLogTest, AnUnwritableDumpFileIsReported) {
-    // A log whose folder does not exist: no dump file can be created beside it.
-    RunLog log(folder.path() / "missing" / "update.log", std::ofstream(), clock);
-    EXPECT_EQ(errorOf([&] { log.writeFaultDump("x"); }), "Unable to create fault-dump file.");
-}
 
 }  // namespace
 }  // namespace velkora

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+namespace velkora::testing {
+
+// What the action returned (a text, or "" for nothing), or the message of what it threw; the
+// standard library's invalid-argument and out-of-range errors are named before their messages.
+template <typename Action>
+std::string outcomeOf(Action&& action) {
+    try {
+        if constexpr (std::is_void_v<std::invoke_result_t<Action>>) {
+            action();
+            return "";
+        } else {
+            return action();
+        }
+    } catch (const std::invalid_argument& error) {
+        return std::string("invalid_argument: ") + error.what();
+    } catch (const std::out_of_range& error) {
+        return std::string("out_of_range: ") + error.what();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
+}  // namespace velkora::testing
