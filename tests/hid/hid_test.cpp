@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <iostream>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "hid/hid_exchange.h"
 #include "tests/platform/outcome.h"
@@ -14,22 +10,24 @@
 namespace velkora {
 namespace {
 
-using platform::HidIoResult;
 using testing::Report;
 using testing::responseReport;
-using Status = HidIoResult::Status;
+using Status = platform::HidIoResult::Status;
 
 constexpr std::uint8_t kCommand = 0x04;
 constexpr std::uint8_t kSequence = 0x21;
 
 // A scripted bus with one open handle on it; the handle goes before the port it reads from.
 struct Bus {
-    // "" when the exchange returns, else its message, marked when the failure is one of the
-    // transport's own: a lost or silent adapter, which callers tell from the computer's trouble.
-    std::string exchange(std::uint32_t timeoutMs, const std::vector<std::uint8_t>& payload = {},
-                         std::uint8_t sequence = kSequence) {
+    testing::ManualClock clock;
+    testing::ScriptedHidPort port{clock};
+    HidHandle handle{port.open({}).connection, clock};
+    HidResponse response;
+    // "" or the failure, marked when it is one of the transport's own: a lost or silent adapter,
+    // which callers tell from the computer's trouble.
+    std::string exchange(std::uint32_t timeoutMs, const std::vector<std::uint8_t>& payload = {}) {
         try {
-            response = hidExchange(handle, kCommand, sequence, payload, timeoutMs);
+            response = hidExchange(handle, kCommand, kSequence, payload, timeoutMs);
         } catch (const HidTransportError& error) {
             return std::string("transport: ") + error.what();
         } catch (const std::runtime_error& error) {
@@ -37,207 +35,150 @@ struct Bus {
         }
         return "";
     }
-
-    testing::ManualClock clock;
-    testing::ScriptedHidPort port{clock};
-    HidHandle handle{port.open({}).connection, clock};
-    HidResponse response;
 };
 
-TEST(HidExchange, WritesOneFrameOfHeaderPayloadAndZeros) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{2}, kMaxPayload, kMaxPayload + 1}) {
+// The frame: header, payload, zeros; a payload beyond 56 bytes is refused before anything is
+// written. The answer decodes to the same fields whether it came with its report ID (Windows)
+// or without (hidraw), and nothing is read beyond the frame.
+TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{4}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
-        std::vector<std::uint8_t> payload(size);
-        for (std::size_t i = 0; i < size; ++i) {
-            payload[i] = static_cast<std::uint8_t>(0xA0 + i);
+        std::vector<std::uint8_t> payload(size, 0xEE);
+        for (std::size_t i = 0; i < std::min(size, std::size_t{4}); ++i) {
+            payload[i] = static_cast<std::uint8_t>(0x11 * (i + 1));
         }
-        bus.port.onRequest().reply(responseReport(kCommand, kSequence));
         Report frame{0, 'Z', 'U', 'Q', 1, kCommand, kSequence, static_cast<std::uint8_t>(size), 0};
-        frame.insert(frame.end(), payload.begin(), payload.end());
+        frame.resize(kReportSize + 1);
+        std::copy(payload.begin(), payload.end(), frame.begin() + 9);
         frame.resize(kReportSize);
-        if (size <= kMaxPayload) {
-            EXPECT_EQ(bus.exchange(1000, payload), "");
-            EXPECT_EQ(bus.port.written(), std::vector<Report>{frame});
-        } else {
+        if (size > kMaxPayload) {
             EXPECT_EQ(bus.exchange(1000, payload),
                       "Internal error: HID payload exceeds protocol limit.");
             EXPECT_TRUE(bus.port.written().empty());
+            continue;
         }
-    }
-}
-
-// Windows returns the report ID with the report, hidraw does not: the same response decodes to
-// the same fields from both shapes, and nothing is read beyond the frame.
-TEST(HidResponse, DecodesTheSameFieldsWithAndWithoutReportId) {
-    std::vector<std::uint8_t> payload(kMaxPayload, 0xEE);
-    writeLe32(payload, 0, 0x44332211);
-    for (const bool withReportId : {true, false}) {
-        const Report report = responseReport(0x83, 0x42, 7, payload, withReportId);
-        HidResponse response;
-        std::copy(report.begin(), report.end(), response.data.begin());
-        response.length = static_cast<std::uint32_t>(report.size());
-
-        EXPECT_EQ(response.hasReportId(), withReportId);
-        EXPECT_TRUE(response.headerMatches(0x83, 0x42));
-        EXPECT_FALSE(response.headerMatches(0x84, 0x42) || response.headerMatches(0x83, 0x43));
-        EXPECT_EQ(response.responseStatus(), 7);
-        EXPECT_EQ(response.payloadLength(), kMaxPayload);
-        EXPECT_EQ(response.payloadLe32(0), 0x44332211u);
-        EXPECT_EQ(response.responsePayload(kMaxPayload - 1), 0xEE);
-        EXPECT_EQ(response.responsePayload(kMaxPayload), 0);
+        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, payload, size % 8 == 0));
+        EXPECT_EQ(bus.exchange(1000, payload), "");
+        EXPECT_EQ(bus.port.written(), std::vector<Report>{frame});
+        const HidResponse& r = bus.response;
+        EXPECT_EQ(r.hasReportId(), size % 8 == 0);
+        EXPECT_TRUE(r.headerMatches(kCommand, kSequence) &&
+                    !r.headerMatches(kCommand + 1, kSequence) &&
+                    !r.headerMatches(kCommand, kSequence + 1));
+        EXPECT_EQ(r.responseStatus() + r.payloadLength() * 0x100, 7 + size * 0x100);
+        EXPECT_EQ(r.payloadLe32(0), size ? 0x44332211u : 0u);
+        EXPECT_EQ(r.responsePayload(kMaxPayload - 1), size == kMaxPayload ? 0xEE : 0);
+        EXPECT_EQ(r.responsePayload(kMaxPayload), 0);
         for (const std::size_t field : {0u, 2u, 3u}) {  // magic and protocol version
-            HidResponse altered = response;
-            ++altered.data[response.base() + field];
-            EXPECT_FALSE(altered.headerMatches(0x83, 0x42)) << field;
+            HidResponse altered = r;
+            ++altered.data[r.base() + field];
+            EXPECT_FALSE(altered.headerMatches(kCommand, kSequence)) << field;
         }
     }
     std::uint8_t counter = 255;
-    EXPECT_EQ(takeSequence(counter), 255);
-    EXPECT_EQ(counter, 0);
+    EXPECT_EQ(takeSequence(counter) + counter, 255);
 }
 
-// What arrives after the request, as "<report>@<ms after the write>": A the answer, B the answer
+// What follows the request, as "<report>@<ms after the write>": A the answer, B the answer
 // without report ID (64 bytes), 8 and 7 its first bytes only, S the answer with a non-zero
-// status, M with a wrong magic, O the answer to the sequence before, F another command's. A
-// leading "w<ms>" is how long the write takes. The clock and the number of reads show which
-// report was taken, and how long the caller waited.
-TEST(HidExchange, TakesTheFirstAnswerAndSkipsOtherReportsWithinTheTimeOut) {
+// status, O the answer to the sequence before, F another command's; r<status>@<ms> a read that
+// ends so. w<ms> is how long the write takes, w<status><bytes> how it ends; "wrap" starts 500 ms
+// before the 32-bit tick counter wraps. Status letters: Completed, TimedOut, EventFailed,
+// WaitFailed, Failed. The time the caller waited and the reads show which report was taken.
+TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
     const std::string readTimedOut = "transport: Timed out reading HID response.";
     const std::string noAnswer = "transport: Timed out waiting for HID response.";
     const std::string writeTimedOut = "transport: Timed out writing HID report.";
-    const struct {
-        std::string script;
-        std::uint32_t timeoutMs;
-        std::string failure;
-        std::uint64_t waitedMs;
-        int reads;
-    } cases[] = {{"A@20", 1000, "", 20, 1},
-                 {"B@10 A@50", 1000, "", 10, 1},
-                 {"8@10 A@50", 1000, "", 10, 1},
-                 {"7@10 A@50", 1000, "", 50, 2},
-                 {"S@10 A@50", 1000, "", 10, 1},
-                 {"M@10 A@50", 1000, "", 10, 1},
-                 {"O@10 A@50", 1000, "", 50, 2},
-                 {"F@10 A@50", 1000, "", 50, 2},
-                 {"", 1000, readTimedOut, 1000, 1},
-                 {"F@0 F@400 F@1000", 1000, noAnswer, 1000, 3},
-                 {"F@400", 1000, readTimedOut, 1000, 2},
-                 {"F@400 A@1001", 1000, readTimedOut, 1000, 2},
-                 {"w1001", 1000, writeTimedOut, 1000, 0},
-                 {"w1000 A@999", 1000, "", 1999, 1},
-                 {"w1", 0, writeTimedOut, 0, 0},
-                 {"A@0", 0, noAnswer, 0, 0}};
-    const Report answer = responseReport(kCommand, kSequence);
-    Report bare = responseReport(kCommand, kSequence, 0, {}, false);
-    Report wrongMagic = answer;
-    wrongMagic[1] = 'X';
-    const std::string kinds = "AB87SMOF";
-    const Report reports[] = {answer,
-                              bare,
-                              Report(bare.begin(), bare.begin() + 8),
-                              Report(bare.begin(), bare.begin() + 7),
-                              responseReport(kCommand, kSequence, 0x0B),
-                              wrongMagic,
-                              responseReport(kCommand, kSequence - 1),
-                              responseReport(kCommand + 1, kSequence)};
-    for (const auto& c : cases) {
+    const std::string writeFailed = "transport: HID write failed.";
+    const std::tuple<std::string, std::uint32_t, std::string, std::uint64_t, int> cases[] = {
+        {"A@20", 1000, "", 20, 1},
+        {"B@10 A@50", 1000, "", 10, 1},
+        {"8@10 A@50", 1000, "", 10, 1},
+        {"7@10 A@50", 1000, "", 50, 2},
+        {"S@10 A@50", 1000, "", 10, 1},
+        {"O@10 A@50", 1000, "", 50, 2},
+        {"F@10 A@50", 1000, "", 50, 2},
+        {"", 1000, readTimedOut, 1000, 1},
+        {"F@0 F@400 F@1000", 1000, noAnswer, 1000, 3},
+        {"F@400 A@1001", 1000, readTimedOut, 1000, 2},
+        {"w1001", 1000, writeTimedOut, 1000, 0},
+        {"w1000 A@999", 1000, "", 1999, 1},
+        {"w1", 0, writeTimedOut, 0, 0},
+        {"A@0", 0, noAnswer, 0, 0},
+        {"wrap F@400 A@600", 1000, "", 600, 2},
+        {"wrap F@400", 1000, readTimedOut, 1000, 2},
+        {"wE0", 1000, "CreateEvent failed for HID write.", 0, 0},
+        {"wF0", 1000, writeFailed, 0, 0},
+        {"wC64", 1000, writeFailed, 0, 0},
+        {"wC66", 1000, writeFailed, 0, 0},
+        {"wW0", 1000, writeTimedOut, 0, 0},
+        {"wT0", 1000, writeTimedOut, 0, 0},
+        {"rE@5", 1000, "CreateEvent failed for HID read.", 5, 1},
+        {"rW@5", 1000, "WaitForSingleObject failed for HID read (error 6).", 5, 1},
+        {"rF@5", 1000, "transport: HID read failed (error 6).", 5, 1},
+        {"rT@5", 1000, readTimedOut, 5, 1}};
+    const Report bare = responseReport(kCommand, kSequence, 0, {}, false);
+    const std::string kinds = "AB87SOF";
+    const Report reports[] = {
+        responseReport(kCommand, kSequence),       bare,
+        Report(bare.begin(), bare.begin() + 8),    Report(bare.begin(), bare.begin() + 7),
+        responseReport(kCommand, kSequence, 0x0B), responseReport(kCommand, kSequence - 1),
+        responseReport(kCommand + 1, kSequence)};
+    const std::string statuses = "CTEWF";
+    for (const auto& [script, timeoutMs, failure, waitedMs, reads] : cases) {
         Bus bus;
         auto& reaction = bus.port.onRequest();
-        std::istringstream script(c.script);
-        for (std::string step; script >> step;) {
-            if (step[0] == 'w') {
-                reaction.writeTakes(static_cast<std::uint32_t>(std::stoul(step.substr(1))));
+        std::istringstream steps(script);
+        for (std::string step; steps >> step;) {
+            const auto status = [&] { return static_cast<Status>(statuses.find(step[1])); };
+            const auto number = [&](std::size_t at) {
+                return static_cast<std::uint32_t>(std::stoul(step.substr(at)));
+            };
+            if (step == "wrap") {
+                bus.clock.setTicks((std::uint64_t{1} << 32) - 500);
+            } else if (step[0] == 'w') {
+                step[1] <= '9' ? reaction.writeTakes(number(1))
+                               : reaction.writeEnds({status(), number(2), "error 6"});
+            } else if (step[0] == 'r') {
+                reaction.failRead({status(), 0, "error 6"}, number(3));
             } else {
-                reaction.reply(reports[kinds.find(step[0])],
-                               static_cast<std::uint32_t>(std::stoul(step.substr(2))));
+                reaction.reply(reports[kinds.find(step[0])], number(2));
             }
         }
         const std::uint64_t start = bus.clock.tickCount64();
-        EXPECT_EQ(bus.exchange(c.timeoutMs), c.failure) << c.script;
-        EXPECT_EQ(bus.clock.tickCount64() - start, c.waitedMs) << c.script;
-        EXPECT_EQ(bus.port.readCount(), c.reads) << c.script;
+        EXPECT_EQ(bus.exchange(timeoutMs), failure) << script;
+        EXPECT_EQ(bus.clock.tickCount64() - start, waitedMs) << script;
+        EXPECT_EQ(bus.port.readCount(), reads) << script;
     }
 }
 
-// The answer to a request that timed out arrives while the next request waits for its own: it
-// is read first and skipped, and the right answer is still taken within the time-out. The
-// elapsed time is a 32-bit difference that survives the tick counter's wrap meanwhile.
-TEST(HidExchange, SkipsALateAnswerAcrossAWrapOfTheTickCounter) {
-    Bus bus;
-    bus.clock.setTicks((std::uint64_t{1} << 32) - 1500);
-    bus.port.onRequest().reply(responseReport(kCommand, kSequence - 1), 1500);
-    bus.port.onRequest().reply(responseReport(kCommand, kSequence), 999);
-    bus.port.onRequest().reply(responseReport(kCommand, kSequence - 1), 200);
-    EXPECT_EQ(bus.exchange(1000, {}, kSequence - 1), "transport: Timed out reading HID response.");
-    EXPECT_EQ(bus.exchange(1000), "");
-    EXPECT_EQ(bus.response.sequence(), kSequence);
-    EXPECT_EQ(bus.port.readCount(), 3);
-    const std::uint64_t start = bus.clock.tickCount64();
-    EXPECT_EQ(bus.exchange(1000), "transport: Timed out reading HID response.");
-    EXPECT_EQ(bus.clock.tickCount64() - start, 1000u);
-}
-
-// How each failure of the platform reads to the user. A wait object that cannot be made is the
-// computer's trouble, not the connection's.
-TEST(HidExchange, PlatformFailuresBecomeTheTransportsMessages) {
-    const struct {
-        bool write;
-        HidIoResult result;
-        std::string failure;
-    } cases[] = {
-        {true, {Status::EventFailed, 0, ""}, "CreateEvent failed for HID write."},
-        {true, {Status::Failed, 0, "Windows error 31"}, "transport: HID write failed."},
-        {true, {Status::Completed, 64, ""}, "transport: HID write failed."},
-        {true, {Status::Completed, 66, ""}, "transport: HID write failed."},
-        {true,
-         {Status::WaitFailed, 0, "Windows error 6"},
-         "transport: Timed out writing HID report."},
-        {true, {Status::TimedOut, 0, ""}, "transport: Timed out writing HID report."},
-        {false, {Status::EventFailed, 0, ""}, "CreateEvent failed for HID read."},
-        {false,
-         {Status::WaitFailed, 0, "Windows error 6"},
-         "WaitForSingleObject failed for HID read (Windows error 6)."},
-        {false, {Status::Failed, 0, "errno 19"}, "transport: HID read failed (errno 19)."},
-        {false, {Status::TimedOut, 0, ""}, "transport: Timed out reading HID response."},
-    };
-    for (const auto& c : cases) {
-        Bus bus;
-        c.write ? bus.port.onRequest().writeEnds(c.result)
-                : bus.port.onRequest().failRead(c.result, 5);
-        EXPECT_EQ(bus.exchange(3000), c.failure);
-    }
-}
-
-TEST(HidDevice, OpensAndClosesAndTellsTheManagementInterfaceByItsExactProductString) {
+// The management interface is told by its exact product string; a closed handle fails the way
+// the system fails a write on one.
+TEST(HidDevice, OpensClosesAndTellsTheIdentities) {
     testing::FakeServices fake(".");
     testing::ScriptedHidPort port{fake.clock};
     platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
-    port.devices.resize(2);
-    port.devices[1].product = "Velkora Management Interface";
-    std::vector<HidDeviceInfo> devices = enumerateHidDevices(services);
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_FALSE(isManagementInterface(devices[0])) << "strings that could not be read";
-    EXPECT_TRUE(isManagementInterface(devices[1]));
-    for (const char* product : {"velkora management interface", "Velkora Management Interface ",
-                                "Velkora Management", "Velkora Bootloader"}) {
-        devices[0].product = product;
-        EXPECT_FALSE(isManagementInterface(devices[0])) << product;
+    port.devices.resize(5);
+    const char* products[] = {"Velkora Management Interface", "", "velkora management interface",
+                              "Velkora Management Interface ", "Velkora Management"};
+    std::string identities;
+    for (std::size_t i = 0; i < 5; ++i) {
+        port.devices[i].product = products[i];
+        identities += isManagementInterface(enumerateHidDevices(services)[i]) ? "M" : "B";
     }
-
-    HidHandle handle = openHidDevice(services, devices[1].path);
+    EXPECT_EQ(identities, "MBBBB");
+    HidHandle handle = openHidDevice(services, port.devices[0].path);
     EXPECT_EQ(&handle.clock(), &fake.clock);
     EXPECT_EQ(port.openConnections(), 1);
     handle.close();
     handle.close();
     EXPECT_EQ(port.openConnections(), 0);
-    // A closed handle fails the way the system fails a write on one.
-    std::array<std::uint8_t, kReportSize> buffer{};
+    std::uint8_t buffer[kReportSize];
     EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
     EXPECT_THROW(hidReadReport(handle, buffer, 1000), HidTransportError);
     EXPECT_TRUE(port.written().empty());
-
     port.openError = "Windows error 2";
-    EXPECT_EQ(testing::outcomeOf([&] { openHidDevice(services, devices[0].path); }),
+    EXPECT_EQ(testing::outcomeOf([&] { openHidDevice(services, port.devices[0].path); }),
               "Unable to open HID device. Windows error 2");
 }
 

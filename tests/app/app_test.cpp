@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <istream>
+#include <map>
+#include <ostream>
+#include <regex>
+#include <sstream>
+
+#include "app/common/console.h"
+#include "app/common/exceptions.h"
+#include "app/common/run_log.h"
+#include "app/common/text.h"
+#include "app/entry_point.h"
+#include "tests/platform/outcome.h"
+#include "tests/support/fake_services.h"
+#include "tests/support/temp_folder.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
+namespace velkora {
+namespace {
+
+using testing::outcomeOf;
+using testing::readFileText;
+
+// A console whose transcript shows what stood on the screen, flushed, each time the keyboard
+// was asked for more: then "<line>" for the line typed, or "<end>" when the input is closed.
+// What was printed after the last read follows at the end.
+class Console : std::streambuf {
+    struct Screen : std::stringbuf {
+        std::size_t flushed = 0;
+        int sync() override {
+            flushed = str().size();
+            return 0;
+        }
+    } screen_;
+    std::string typed_;
+    std::string line_;
+    std::string transcript_;
+    std::size_t seen_ = 0;
+
+    int_type underflow() override {
+        transcript_ += screen_.str().substr(seen_, screen_.flushed - seen_);
+        seen_ = screen_.flushed;
+        line_ = typed_.substr(0, std::min(typed_.find('\n'), typed_.size() - 1) + 1);
+        typed_.erase(0, line_.size());
+        transcript_ += line_.empty() ? "<end>" : "<" + line_.substr(0, line_.find('\n')) + ">";
+        setg(line_.data(), line_.data(), line_.data() + line_.size());
+        return line_.empty() ? traits_type::eof() : traits_type::to_int_type(line_[0]);
+    }
+
+  public:
+    explicit Console(std::string typed) : typed_(std::move(typed)) {}
+    std::string transcript() const { return transcript_ + screen_.str().substr(seen_); }
+
+    std::istream in{this};
+    std::ostream out{&screen_};
+    ConsoleIo io{in, out};
+};
+
+const std::string kMenu =
+    "Select an option:\n1. Update firmware\n2. View fault log\n3. Start device\n"
+    "4. Exit and leave device in bootloader\n5. Restart updater\n";
+const std::string kAfterUpdate =
+    "Update complete.\n\nPress R to restart updater and wait for another Velkora.\n"
+    "Press Enter to close.\nSelection: ";
+
+// Each question, asked with the lines typed (apart by "|", "^D" where the input closes), gives
+// its answer, and every line but the last is refused. The transcript shows every question on
+// the screen before its answer was read. On a closed input the menu ends the run rather than
+// ask forever; the yes/no question is a no, so that nothing destructive happens unanswered, or
+// it ends the session that asked.
+TEST(ConsoleQuestions, TakeTheirAnswersTrimmedInAnyCaseAndAskAgainOtherwise) {
+    using Ask = std::function<std::string(ConsoleIo&)>;
+    const std::string yesNo = "Please answer Y or N.\n";
+    const std::map<std::string, std::tuple<Ask, std::string, std::string>> questions = {
+        {"menu",
+         {[](ConsoleIo& io) { return std::to_string(showMainMenu(io, false)); },
+          kMenu + "Selection: ", "Please select 1 through 5.\n\n"}},
+        {"menu6",
+         {[](ConsoleIo& io) { return std::to_string(showMainMenu(io, true)); },
+          kMenu + "6. Configuration\nSelection: ", "Please select 1 through 6.\n\n"}},
+        {"yes/no",
+         {[](ConsoleIo& io) { return askYesNo(io, "Clear? ") ? "yes" : "no"; }, "Clear? ", yesNo}},
+        {"session",
+         {[](ConsoleIo& io) {
+              return askYesNo(io, "Clear? ", OnClosedInput::EndSession) ? "yes" : "no";
+          },
+          "Clear? ", yesNo}},
+        {"restart",
+         {[](ConsoleIo& io) { return askRestartAfterUpdate(io) ? "restart" : "close"; },
+          kAfterUpdate, "Press R to restart updater or Enter to close.\n\n"}},
+    };
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"menu", "  3\t", "3"},
+        {"menu6", "\t3 \r", "3"},
+        {"menu", "03|3.|33|0|x|6|1", "1"},
+        {"menu", "5", "5"},
+        {"menu6", "|7|:|6", "6"},
+        {"menu", "9|^D", "Console input closed."},
+        {"yes/no", "YES", "yes"},
+        {"yes/no", "ye|nope||Y\xC3\xA9|\xC3\x9D|  y  ", "yes"},
+        {"yes/no", "maybe|nO\r", "no"},
+        {"yes/no", "x|^D", "no"},
+        {"session", "x|^D", "Console input closed; configuration session ended."},
+        {"restart", "x|q|restarts| Restart\t", "restart"},
+        {"restart", " r", "restart"},
+        {"restart", "x| \t \r", "close"},
+        {"restart", "|", "close"},
+        {"restart", "^D", "close"},
+    };
+    for (const auto& [name, typed, answer] : cases) {
+        const auto& [ask, question, refusal] = questions.at(name);
+        std::string input;
+        std::string transcript;
+        std::istringstream lines(typed);
+        for (std::string line; std::getline(lines, line, '|');) {
+            transcript += (transcript.empty() ? "" : refusal) + question;
+            transcript += line == "^D" ? "<end>" : "<" + line + ">";
+            input += line == "^D" ? "" : line + "\n";
+        }
+        transcript += name == "yes/no" && typed.ends_with("^D") ? "\n" : "";  // ends the line
+        Console console(input);
+        EXPECT_EQ(outcomeOf([&] { return ask(console.io); }), answer) << typed;
+        EXPECT_EQ(console.transcript(), transcript) << typed;
+    }
+}
+
+TEST(ConsoleLines, AreReadTrimmedAndTheClosingPauseWaitsEvenAfterTheEnd) {
+    Console console("   \n  item 3 \nlast");
+    EXPECT_EQ(readConsoleLine(console.io, "A: "), "");
+    EXPECT_EQ(readConsoleLine(console.io, "B: "), "item 3");
+    EXPECT_EQ(readConsoleLine(console.io, "C: "), "last");
+    EXPECT_EQ(outcomeOf([&] { readConsoleLine(console.io, "D: "); }),
+              "Console input closed; configuration session ended.");
+    waitForEnterToClose(console.io);
+    EXPECT_EQ(console.transcript(),
+              "A: <   >B: <  item 3 >C: <last><end>D: \nPress Enter to close.<end>");
+    Console twoLines("first\nsecond\n");
+    waitForEnterToClose(twoLines.io);
+    EXPECT_EQ(readConsoleLine(twoLines.io, ""), "second") << "the pause reads one line";
+}
+
+TEST(Text, HexTrimAndAsciiCase) {
+    const std::uint8_t bytes[] = {0x00, 0x9F, 0xFA, 0x10};
+    EXPECT_EQ(formatHexByte(0x05) + formatHexByte(0xA3) + formatHexBytes(bytes),
+              "0x050xA3009FFA10");
+    EXPECT_EQ(trimWhitespace(" \t\r\n a \t b\v\f\n\r ") + trimWhitespace(" \t\r\n"), "a \t b\v\f");
+    EXPECT_EQ(toLowerAscii("@AZ[`az{\xC3\x80\xDD"), "@az[`az{\xC3\x80\xDD");
+    EXPECT_EQ(toUpperAscii("@AZ[`az{\xC3\xA0\xFD"), "@AZ[`AZ{\xC3\xA0\xFD");
+}
+
+std::vector<platform::NativeString> commandLine(const std::string& words) {
+    std::vector<platform::NativeString> arguments;
+    std::istringstream split(words);
+    for (std::string word; split >> word;) {
+        arguments.push_back(platform::fromUtf8(word));
+    }
+    return arguments;
+}
+
+// Every way a run can end becomes one closing message and a pause for Enter, or neither, and
+// the exit code; the guard is released when the entry point returns. A restart runs again,
+// under the same guard, with the service flag of the command line.
+TEST(EntryPoint, EachEndingHasItsMessagePauseAndExitCode) {
+    using Claim = platform::InstanceClaimOutcome;
+    const auto failure = [](auto exception) { return std::make_exception_ptr(exception); };
+    const std::tuple<Claim, std::exception_ptr, std::string, int> cases[] = {
+        {Claim::Failed, {}, "\nUnable to start the updater.\n", 1},
+        {Claim::AlreadyRunning, {}, "\nAnother Velkora Firmware Updater is already running.\n", 0},
+        {Claim::Acquired, {}, "", 0},
+        {Claim::Acquired, failure(UserCancelled(false)), "\nUpdate cancelled.\n", 0},
+        {Claim::Acquired, failure(UserCancelled(true)), "", 0},
+        {Claim::Acquired, failure(ConfigurationFailure("Lost.")),
+         "\nConfiguration failed.\nLost.\n", 1},
+        {Claim::Acquired, failure(std::runtime_error("Busy.")), "\nUpdate failed.\nBusy.\n", 1},
+        {Claim::Acquired, failure(std::out_of_range("Range.")), "\nUpdate failed.\nRange.\n", 1},
+        {Claim::Acquired, failure(RestartRequested()), "", 0},
+    };
+    for (const auto& [claim, thrown, output, exitCode] : cases) {
+        testing::FakeServices fake(".", "\n");
+        fake.host.claimOutcome = claim;
+        std::vector<bool> runs;  // the service flag of each
+        const auto run = [&](bool serviceMode) {
+            runs.push_back(serviceMode && fake.host.claimsHeld == 1);
+            if (thrown && runs.size() < 3) {
+                std::rethrow_exception(thrown);
+            }
+        };
+        EXPECT_EQ(runEntryPoint(fake.services(), commandLine("updater --Service"), run), exitCode);
+        EXPECT_EQ(fake.output(), output.empty() ? "" : output + "\nPress Enter to close.");
+        EXPECT_EQ(runs.size(), claim != Claim::Acquired          ? 0u
+                               : thrown == std::get<1>(cases[8]) ? 3u
+                                                                 : 1u);
+        EXPECT_EQ(std::count(runs.begin(), runs.end(), false), 0);
+        EXPECT_EQ(fake.host.claimsHeld, 0);
+    }
+}
+
+TEST(EntryPoint, TheServiceSwitchInAnyCaseAtAnyPositionAfterTheProgram) {
+    for (const char* words :
+         {"updater --service", "updater x y --SerVice", "updater --SERVICE x"}) {
+        EXPECT_TRUE(isServiceModeRequested(commandLine(words))) << words;
+    }
+    for (const char* words : {"updater", "updater -service", "updater --service2",
+                              "updater --servic", "--service", ""}) {
+        EXPECT_FALSE(isServiceModeRequested(commandLine(words))) << words;
+    }
+}
+
+TEST(RunLog, EachRunGetsANewLogOfStampedLinesThatAreOnDiskAtOnce) {
+    testing::TempFolder folder;
+    testing::ManualClock clock;
+    const std::string start = fileTimestamp(clock.calendarTime());
+    const std::string stamp = lineTimestamp(clock.calendarTime());
+    RunLog first = openRunLog(folder.path(), clock);
+    first.writeLine("device serial=ABC");
+    first.writeLine("");
+    RunLog second = openRunLog(folder.path(), clock);
+    second.writeLine("second");
+    RunLog third = openRunLog(folder.path(), clock);
+    clock.advance(1000);
+    RunLog later = openRunLog(folder.path(), clock);
+
+    // Both stamps give the same local time, to the second.
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+    EXPECT_EQ(std::regex_replace(stamp, std::regex("[-: ]"), ""),
+              std::regex_replace(start, std::regex("_"), ""));
+    const std::filesystem::path logs = folder.path() / "logs";
+    EXPECT_EQ(first.path(), logs / ("update_" + start + ".log"));
+    EXPECT_EQ(second.path(), logs / ("update_" + start + "_1.log"));
+    EXPECT_EQ(third.path(), logs / ("update_" + start + "_2.log"));
+    EXPECT_EQ(later.path(), logs / ("update_" + fileTimestamp(clock.calendarTime()) + ".log"));
+    // Read while the logs are still open: each line has been flushed. Text mode writes CR LF on
+    // Windows.
+#ifdef _WIN32
+    const std::string end = "\r\n";
+#else
+    const std::string end = "\n";
+#endif
+    EXPECT_EQ(readFileText(first.path()), stamp + " device serial=ABC" + end + stamp + " " + end);
+    EXPECT_EQ(readFileText(second.path()) + readFileText(third.path()), stamp + " second" + end);
+
+    // Fault dumps keep their bytes, beside the log, and never take a name that is taken.
+    const std::string dumpStamp = fileTimestamp(clock.calendarTime());
+    std::filesystem::create_directory(logs / ("fault_dump_" + dumpStamp + "_1.txt"));
+    const std::string text("line\nnext\r\nzero\0byte", 20);
+    EXPECT_EQ(later.writeFaultDump(text), logs / ("fault_dump_" + dumpStamp + ".txt"));
+    EXPECT_EQ(later.writeFaultDump("b"), logs / ("fault_dump_" + dumpStamp + "_2.txt"));
+    EXPECT_EQ(readFileText(logs / ("fault_dump_" + dumpStamp + ".txt")), text);
+
+    // A log whose folder is gone: a failing line goes unnoticed, and no dump can be made.
+    RunLog orphan(folder.path() / "gone" / "update.log", std::ofstream(), clock);
+    orphan.writeLine("unnoticed");
+    EXPECT_EQ(outcomeOf([&] { orphan.writeFaultDump("x"); }), "Unable to create fault-dump file.");
+    std::filesystem::remove_all(logs);
+    testing::writeFileText(logs, "a file where the folder should be");
+    EXPECT_EQ(outcomeOf([&] {
+                  openRunLog(folder.path(), clock);
+              }).rfind("Unable to create logs folder: ", 0),
+              0u);
+}
+
+#ifndef _WIN32
+// A fault log cut short would read like a shorter one: only a whole one may stay.
+TEST(RunLog, ADumpThatCannotBeWrittenWholeIsRemoved) {
+    testing::TempFolder folder;
+    testing::ManualClock clock;
+    RunLog log = openRunLog(folder.path(), clock);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string message = outcomeOf([&] { log.writeFaultDump("longer than four bytes"); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(message, "Unable to write fault-dump file.");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "logs"), {}), 1);
+}
+#endif
+
+}  // namespace
+}  // namespace velkora
