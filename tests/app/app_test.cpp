@@ -258,12 +258,9 @@ TEST(RunLog, EachRunGetsANewLogOfStampedLinesThatAreOnDiskAtOnce) {
     RunLog orphan(folder.path() / "gone" / "update.log", std::ofstream(), clock);
     orphan.writeLine("unnoticed");
     EXPECT_EQ(outcomeOf([&] { orphan.writeFaultDump("x"); }), "Unable to create fault-dump file.");
-    std::filesystem::remove_all(logs);
-    testing::writeFileText(logs, "a file where the folder should be");
-    EXPECT_EQ(outcomeOf([&] {
-                  openRunLog(folder.path(), clock);
-              }).rfind("Unable to create logs folder: ", 0),
-              0u);
+    testing::writeFileText(folder.path() / "gone", "a file where the logs folder should be");
+    const std::string message = outcomeOf([&] { openRunLog(folder.path() / "gone", clock); });
+    EXPECT_EQ(message.rfind("Unable to create logs folder: ", 0), 0u) << message;
 }
 
 #ifndef _WIN32

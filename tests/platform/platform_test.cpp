@@ -103,7 +103,6 @@ TEST(SystemHost, NamesTheProgramsFolderAndTheSystem) {
 }
 
 #ifndef _WIN32
-
 // The guard is a lock on a regular file of the user's in the user's runtime folder, refused
 // while held, and a link in its place is never followed. Without a usable runtime folder the
 // lock lives in /tmp under a name of the user's own (which another updater may hold meanwhile).
@@ -134,8 +133,8 @@ TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Failed);
     EXPECT_FALSE(std::filesystem::exists(runtime.path() / "target"));
     saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace velkora::platform
