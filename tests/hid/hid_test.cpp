@@ -38,40 +38,33 @@ struct Bus {
 };
 
 // The frame: header, payload, zeros; a payload beyond 56 bytes is refused before anything is
-// written. The answer decodes to the same fields whether it came with its report ID (Windows)
-// or without (hidraw), and nothing is read beyond the frame.
+// written. An answer read without its report ID (hidraw) has every field one byte earlier than
+// one with it (Windows), and nothing is read beyond the frame.
 TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{4}, kMaxPayload, kMaxPayload + 1}) {
+    for (const std::size_t size : {std::size_t{0}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
         std::vector<std::uint8_t> payload(size, 0xEE);
-        for (std::size_t i = 0; i < std::min(size, std::size_t{4}); ++i) {
-            payload[i] = static_cast<std::uint8_t>(0x11 * (i + 1));
-        }
         Report frame{0, 'Z', 'U', 'Q', 1, kCommand, kSequence, static_cast<std::uint8_t>(size), 0};
         frame.resize(kReportSize + 1);
         std::copy(payload.begin(), payload.end(), frame.begin() + 9);
         frame.resize(kReportSize);
-        if (size > kMaxPayload) {
-            EXPECT_EQ(bus.exchange(1000, payload),
-                      "Internal error: HID payload exceeds protocol limit.");
-            EXPECT_TRUE(bus.port.written().empty());
-            continue;
+        payload.resize(std::min(size, kMaxPayload));  // the answer's
+        if (size == 0) {
+            writeLe32(payload = {0, 0, 0, 0}, 0, 0x44332211);
         }
-        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, payload, size % 8 == 0));
-        EXPECT_EQ(bus.exchange(1000, payload), "");
-        EXPECT_EQ(bus.port.written(), std::vector<Report>{frame});
+        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, payload, size == 0));
+        EXPECT_EQ(bus.exchange(1000, std::vector<std::uint8_t>(size, 0xEE)),
+                  size > kMaxPayload ? "Internal error: HID payload exceeds protocol limit." : "");
+        EXPECT_EQ(bus.port.written(),
+                  size > kMaxPayload ? std::vector<Report>{} : std::vector<Report>{frame});
         const HidResponse& r = bus.response;
-        EXPECT_EQ(r.hasReportId(), size % 8 == 0);
-        EXPECT_TRUE(r.headerMatches(kCommand, kSequence) &&
-                    !r.headerMatches(kCommand + 1, kSequence) &&
-                    !r.headerMatches(kCommand, kSequence + 1));
-        EXPECT_EQ(r.responseStatus() + r.payloadLength() * 0x100, 7 + size * 0x100);
-        EXPECT_EQ(r.payloadLe32(0), size ? 0x44332211u : 0u);
-        EXPECT_EQ(r.responsePayload(kMaxPayload - 1), size == kMaxPayload ? 0xEE : 0);
-        EXPECT_EQ(r.responsePayload(kMaxPayload), 0);
-        HidResponse altered = r;
-        ++altered.data[r.base() + (size == 4 ? 2 : 3)];  // the magic, or the protocol version
-        EXPECT_FALSE(altered.headerMatches(kCommand, kSequence));
+        EXPECT_TRUE(size > kMaxPayload ||
+                    (r.hasReportId() == (size == 0) && r.responseStatus() == 7 &&
+                     r.headerMatches(kCommand, kSequence) &&
+                     !r.headerMatches(kCommand, kSequence + 1) &&
+                     r.payloadLength() == payload.size() &&
+                     r.payloadLe32(0) == (size ? 0xEEEEEEEE : 0x44332211) &&
+                     r.responsePayload(kMaxPayload) == 0));
     }
     std::uint8_t counter = 255;
     EXPECT_EQ(takeSequence(counter) + counter, 255);
@@ -151,27 +144,21 @@ TEST(HidDevice, OpensClosesAndTellsTheIdentities) {
     testing::FakeServices fake(".");
     testing::ScriptedHidPort port{fake.clock};
     platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
-    port.devices.resize(5);
-    const char* products[] = {"Velkora Management Interface", "", "velkora management interface",
-                              "Velkora Management Interface ", "Velkora Management"};
-    std::string identities;
-    for (std::size_t i = 0; i < 5; ++i) {
-        port.devices[i].product = products[i];
-        identities += isManagementInterface(enumerateHidDevices(services)[i]) ? "M" : "B";
-    }
-    EXPECT_EQ(identities, "MBBBB");
-    HidHandle handle = openHidDevice(services, port.devices[0].path);
+    port.devices.resize(3);
+    port.devices[0].product = "Velkora Management Interface";
+    port.devices[1].product = "Velkora Management Interface ";
+    const std::vector<HidDeviceInfo> devices = enumerateHidDevices(services);
+    EXPECT_TRUE(isManagementInterface(devices.at(0)) && !isManagementInterface(devices.at(1)) &&
+                !isManagementInterface(devices.at(2)));
+    HidHandle handle = openHidDevice(services, devices[0].path);
     EXPECT_EQ(&handle.clock(), &fake.clock);
-    EXPECT_EQ(port.openConnections(), 1);
     handle.close();
     handle.close();
     EXPECT_EQ(port.openConnections(), 0);
-    std::uint8_t buffer[kReportSize];
     EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
-    EXPECT_THROW(hidReadReport(handle, buffer, 1000), HidTransportError);
-    EXPECT_TRUE(port.written().empty());
+    EXPECT_THROW(hidReadReport(handle, std::span<std::uint8_t>(), 1000), HidTransportError);
     port.openError = "Windows error 2";
-    EXPECT_EQ(testing::outcomeOf([&] { openHidDevice(services, port.devices[0].path); }),
+    EXPECT_EQ(testing::outcomeOf([&] { openHidDevice(services, devices[0].path); }),
               "Unable to open HID device. Windows error 2");
 }
 

@@ -13,9 +13,7 @@
 #include "tests/support/fake_services.h"
 #include "tests/support/temp_folder.h"
 
-#ifdef _WIN32
-#include "platform/win32/bcrypt_digest.h"
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
@@ -286,14 +284,6 @@ TEST(PackageFiles, AreReadToTheLimitAndOnlyWhenTheyAreFiles) {
                              (folder.path() / "firmware" / "update_manifest.json").string() + ": ",
                          0),
               0u);
-}
-#else
-TEST(Sha256, AFailingCngCallIsNamedWithItsStatus) {
-    EXPECT_TRUE(std::regex_match(
-        outcomeOf([] { platform::win32::BcryptHash hash(L"NO_SUCH_HASH"); }),
-        std::regex("BCryptOpenAlgorithmProvider failed with NTSTATUS 0x[1-9a-f][0-9a-f]*")));
-    // The digest length comes from the provider, not from an assumption about SHA-256.
-    EXPECT_EQ(platform::win32::BcryptHash(L"SHA1").finish().size(), 20u);
 }
 #endif
 

@@ -17,53 +17,53 @@
 namespace velkora::platform {
 namespace {
 
+using Entry = HidInterfaceListing::Entry;
 using UsbStrings = HidInterfaceListing::UsbStrings;
 
-// A listing as a table: per index a path and the strings of its interface (none when it refuses
-// even an open without access rights), or no path for an entry that cannot be read.
+// A listing as a table of paths, null for an entry that cannot be read. Each interface it is
+// asked about gives the strings ST, Velkora, 7, but one named "locked" refuses even an open without
+// access rights.
 struct TableListing final : HidInterfaceListing {
     Entry entryAt(std::uint32_t index) override {
-        if (index >= rows.size()) {
-            return {Entry::Kind::EndOfList, {}};
-        }
-        const char* path = rows[index].first;
-        return {path ? Entry::Kind::Interface : Entry::Kind::Unreadable,
+        const char* path = index < rows.size() ? rows[index] : "";
+        return {index >= rows.size() ? Entry::Kind::EndOfList
+                : path               ? Entry::Kind::Interface
+                                     : Entry::Kind::Unreadable,
                 fromUtf8(path ? path : "")};
     }
     std::optional<UsbStrings> usbStrings(const NativeString& path) override {
-        ++opened;
-        for (const auto& [rowPath, strings] : rows) {
-            if (rowPath && fromUtf8(rowPath) == path) {
-                return strings;
-            }
-        }
-        return std::nullopt;
+        opened += toUtf8(path) + "\n";
+        return path.ends_with(fromUtf8("locked")) ? std::nullopt
+                                                  : std::optional(UsbStrings{"ST", "Velkora", "7"});
     }
-    std::vector<std::pair<const char*, std::optional<UsbStrings>>> rows;
-    int opened = 0;
+    std::vector<const char*> rows;
+    std::string opened;
 };
 
 // Interfaces of other devices are not even opened; an interface of the adapter's is listed even
 // when its strings cannot be read, with the path exactly as the system gave it.
 TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOrder) {
     TableListing listing;
-    listing.rows = {{R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0)", UsbStrings{"ST", "Boot", "0042"}},
-                    {nullptr, {}},
-                    {R"(\\?\hid#vid_0483&pid_a5b8#1&1&0&0000)", UsbStrings{}},
-                    {"vid_1234&pid_a5b9", UsbStrings{}},
-                    {"vid_0483&pid_a5b", UsbStrings{}},
-                    {"x#Vid_0483&Pid_A5b9", UsbStrings{"", "Velkora Management Interface", ""}},
-                    {"vid_0483&pid_a5b9", std::nullopt}};
+    listing.rows = {R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0)",
+                    nullptr,
+                    "hid#vid_0483&pid_a5b8#1",
+                    "vid_1234&pid_a5b9",
+                    "vid_0483&pid_a5b",
+                    "x#Vid_0483&Pid_A5b9",
+                    "vid_0483&pid_a5b9#locked"};
     std::string found;
     for (const HidDeviceInfo& device : discoverAdapterInterfaces(listing)) {
         found += toUtf8(device.path) + "|" + device.manufacturer + "|" + device.product + "|" +
                  device.serial + "\n";
     }
-    EXPECT_EQ(found, R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0|ST|Boot|0042
-x#Vid_0483&Pid_A5b9||Velkora Management Interface|
-vid_0483&pid_a5b9|||
+    EXPECT_EQ(found, R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0|ST|Velkora|7
+x#Vid_0483&Pid_A5b9|ST|Velkora|7
+vid_0483&pid_a5b9#locked|||
 )");
-    EXPECT_EQ(listing.opened, 3);
+    EXPECT_EQ(listing.opened, R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0
+x#Vid_0483&Pid_A5b9
+vid_0483&pid_a5b9#locked
+)");
 }
 
 // A new file is made only where nothing is yet: whatever took the name in the meantime, a file,
