@@ -61,11 +61,9 @@ class Console : std::streambuf {
     ConsoleIo io{in, out};
 };
 
-// Each question, asked with the lines typed (apart by "|", "^D" where the input closes), gives
-// its answer, and every line but the last is refused. Every question is on the screen before
-// its answer is read. On a closed input the menu ends the run rather than ask forever; the
-// yes/no question is a no, so that nothing destructive happens unanswered, or it ends the
-// session that asked.
+// Each question, asked with the lines typed ("|" between them, "^D" where the input closes),
+// refuses all but the last and is on the screen before each is read. On a closed input the menu
+// ends the run rather than ask forever; a yes/no question says no, or ends the session.
 TEST(ConsoleQuestions, TakeTheirAnswersTrimmedInAnyCaseAndAskAgainOtherwise) {
     using Ask = std::function<std::string(ConsoleIo&)>;
     const std::string menu =
@@ -129,8 +127,7 @@ TEST(ConsoleQuestions, TakeTheirAnswersTrimmedInAnyCaseAndAskAgainOtherwise) {
     }
 }
 
-// A last line without a line break still counts; after it, the closing pause still waits, and
-// it reads just one line.
+// A last line without a line break counts; after it, the closing pause still waits.
 TEST(ConsoleQuestions, TheClosingPauseWaitsForOneLine) {
     Console console("last");
     EXPECT_EQ(readConsoleLine(console.io, "A: "), "last");
@@ -156,9 +153,8 @@ std::vector<platform::NativeString> commandLine(const std::string& words) {
     return arguments;
 }
 
-// Every way a run can end becomes one closing message and a pause for Enter, or neither, and
-// the exit code; the guard is released when the entry point returns. A restart runs again,
-// under the same guard, with the service flag of the command line.
+// Each ending: its closing message and pause, or neither, and its exit code. Each run, restarts
+// included, has the guard and the service flag of the command line.
 TEST(EntryPoint, EachEndingHasItsMessagePauseAndExitCode) {
     using Claim = platform::InstanceClaimOutcome;
     const auto failure = [](auto exception) { return std::make_exception_ptr(exception); };
@@ -199,9 +195,8 @@ TEST(EntryPoint, EachEndingHasItsMessagePauseAndExitCode) {
     EXPECT_TRUE(isServiceModeRequested(commandLine("updater x --SERVICE y")));
 }
 
-// Each run gets a log of its own, named after its start, of stamped lines that are on disk at
-// once (text mode writes CR LF on Windows). Fault dumps keep their bytes, beside the log, and
-// never take a name that is taken.
+// A log of each run's own, of stamped lines on disk at once (text mode: CR LF on Windows). Fault
+// dumps keep their bytes, beside the log, and never take a name that is taken.
 TEST(RunLog, EachRunGetsANewLogOfStampedLinesThatAreOnDiskAtOnce) {
     testing::TempFolder folder;
     testing::ManualClock clock;

@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "hid/hid_exchange.h"
-#include "tests/platform/outcome.h"
 #include "tests/support/scripted_hid_port.h"
 
 namespace velkora {
@@ -23,8 +22,7 @@ struct Bus {
     testing::ScriptedHidPort port{clock};
     HidHandle handle{port.open({}).connection, clock};
     HidResponse response;
-    // "" or the failure, marked when it is one of the transport's own: a lost or silent adapter,
-    // which callers tell from the computer's trouble.
+    // "" or the failure, marked when it is the transport's: a lost or silent adapter.
     std::string exchange(std::uint32_t timeoutMs, const std::vector<std::uint8_t>& payload = {}) {
         try {
             response = hidExchange(handle, kCommand, kSequence, payload, timeoutMs);
@@ -37,9 +35,8 @@ struct Bus {
     }
 };
 
-// The frame: header, payload, zeros; a payload beyond 56 bytes is refused before anything is
-// written. An answer read without its report ID (hidraw) has every field one byte earlier than
-// one with it (Windows), and nothing is read beyond the frame.
+// The frame: header, payload, zeros; a payload beyond 56 bytes is refused unwritten. An answer
+// without its report ID (hidraw) has each field one byte earlier than with it (Windows).
 TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
     for (const std::size_t size : {std::size_t{0}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
@@ -73,7 +70,7 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
 // What follows the request, as "<report>@<ms after the write>": A the answer, B the answer
 // without report ID (64 bytes), 8 and 7 its first bytes only, O the answer to the sequence before,
 // F another command's; r<status>@<ms> a read that ends so. w<ms> is how long the write takes,
-// w<status><bytes> how it ends; "wrap" starts 500 ms before the 32-bit tick counter wraps. Status
+// w<status><bytes> how it ends. Status
 // letters: Completed, TimedOut, EventFailed, WaitFailed, Failed. The time the caller waited and the
 // reads show which report was taken.
 TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
@@ -95,8 +92,6 @@ TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
         {"w1000 A@999", 1000, "", 1999, 1},
         {"w1", 0, writeTimedOut, 0, 0},
         {"A@0", 0, noAnswer, 0, 0},
-        {"wrap F@400 A@600", 1000, "", 600, 2},
-        {"wrap F@400", 1000, readTimedOut, 1000, 2},
         {"wE0", 1000, "CreateEvent failed for HID write.", 0, 0},
         {"wF0", 1000, writeFailed, 0, 0},
         {"wC64", 1000, writeFailed, 0, 0},
@@ -120,9 +115,7 @@ TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
             const auto number = [&](std::size_t at) {
                 return static_cast<std::uint32_t>(std::stoul(step.substr(at)));
             };
-            if (step == "wrap") {
-                bus.clock.setTicks((std::uint64_t{1} << 32) - 500);
-            } else if (step[0] == 'w') {
+            if (step[0] == 'w') {
                 step[1] <= '9' ? reaction.writeTakes(number(1))
                                : reaction.writeEnds({status(), number(2), "error 6"});
             } else if (step[0] == 'r') {
@@ -138,18 +131,16 @@ TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
     }
 }
 
-// The management interface is told by its exact product string; a closed handle fails the way
-// the system fails a write on one.
-TEST(HidDevice, OpensClosesAndTellsTheIdentities) {
+// The management interface has its exact product string; a closed handle fails as a write.
+TEST(HidDevice, TellsTheIdentitiesAndClosesOnce) {
     testing::FakeServices fake(".");
     testing::ScriptedHidPort port{fake.clock};
     platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
-    port.devices.resize(3);
+    port.devices.resize(2);
     port.devices[0].product = "Velkora Management Interface";
     port.devices[1].product = "Velkora Management Interface ";
     const std::vector<HidDeviceInfo> devices = enumerateHidDevices(services);
-    EXPECT_TRUE(isManagementInterface(devices.at(0)) && !isManagementInterface(devices.at(1)) &&
-                !isManagementInterface(devices.at(2)));
+    EXPECT_TRUE(isManagementInterface(devices.at(0)) && !isManagementInterface(devices.at(1)));
     HidHandle handle = openHidDevice(services, devices[0].path);
     EXPECT_EQ(&handle.clock(), &fake.clock);
     handle.close();
@@ -157,9 +148,6 @@ TEST(HidDevice, OpensClosesAndTellsTheIdentities) {
     EXPECT_EQ(port.openConnections(), 0);
     EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
     EXPECT_THROW(hidReadReport(handle, std::span<std::uint8_t>(), 1000), HidTransportError);
-    port.openError = "Windows error 2";
-    EXPECT_EQ(testing::outcomeOf([&] { openHidDevice(services, devices[0].path); }),
-              "Unable to open HID device. Windows error 2");
 }
 
 }  // namespace

@@ -1,17 +1,97 @@
+// The platform seam on the system it runs on. Linux: the HID port over a hidapi that the test
+// plays (this program defines the hidapi functions the port calls, and the linker takes them
+// before the library's). Windows: the overlapped reads and writes run in real time against a
+// thread that plays the device at the far end of a message-mode named pipe without a buffer:
+// each message is one report, a write stays pending until the other end reads, and time-outs and
+// cancellation behave as they do with HID.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <regex>
 
+#include "hid/hid_exchange.h"
 #include "platform/hid_discovery.h"
 #include "platform/host.h"
 #include "platform/new_file.h"
+#include "tests/platform/outcome.h"
+#include "tests/support/scripted_hid_port.h"
 #include "tests/support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <future>
+#include <thread>
+
+#include "platform/win32/overlapped_connection.h"
+#else
+#include <hidapi/hidapi.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
+
+namespace {
+
+// What hidapi answers, and the calls the port made, one a line.
+struct {
+    int initResult = 0;
+    std::vector<hid_device_info> listed;
+    int result = 0;  // of a write or a read; an open fails when it is negative
+    int error = 0;   // errno of a failing call; 0 leaves errno alone
+    const wchar_t* errorText = nullptr;
+    std::string calls;
+} hidapi;
+
+int deviceStorage = 0;
+hid_device* const kDevice = reinterpret_cast<hid_device*>(&deviceStorage);
+
+template <typename T>
+T call(const std::string& what, hid_device* device, bool failed, T result) {
+    hidapi.calls += what + (device == kDevice ? "\n" : " of another device\n");
+    if (failed && hidapi.error != 0) {
+        errno = hidapi.error;
+    }
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+int hid_init() {
+    return hidapi.initResult;
+}
+hid_device_info* hid_enumerate(unsigned short vendorId, unsigned short productId) {
+    for (std::size_t i = 0; i + 1 < hidapi.listed.size(); ++i) {
+        hidapi.listed[i].next = &hidapi.listed[i + 1];
+    }
+    return call("enumerate " + std::to_string(vendorId) + ":" + std::to_string(productId), kDevice,
+                false, hidapi.listed.empty() ? nullptr : hidapi.listed.data());
+}
+void hid_free_enumeration(hid_device_info* list) {
+    call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, false, 0);
+}
+hid_device* hid_open_path(const char* path) {
+    return call("open " + std::string(path), kDevice, hidapi.result < 0,
+                hidapi.result < 0 ? nullptr : kDevice);
+}
+void hid_close(hid_device* device) {
+    call("close", device, false, 0);
+}
+int hid_write(hid_device* device, const unsigned char*, size_t length) {
+    return call("write " + std::to_string(length), device, hidapi.result < 0, hidapi.result);
+}
+int hid_read_timeout(hid_device* device, unsigned char* data, size_t length, int milliseconds) {
+    data[length - 1] = 0xC3;
+    return call("read " + std::to_string(length) + " " + std::to_string(milliseconds), device,
+                hidapi.result < 0, hidapi.result);
+}
+const wchar_t* hid_error(hid_device*) {
+    return hidapi.errorText;
+}
+}
+
 #endif
 
 namespace velkora::platform {
@@ -20,33 +100,32 @@ namespace {
 using Entry = HidInterfaceListing::Entry;
 using UsbStrings = HidInterfaceListing::UsbStrings;
 
-// A listing as a table of paths, null for an entry that cannot be read. Each interface it is
-// asked about gives the strings ST, Velkora, 7, but one named "locked" refuses even an open without
-// access rights.
+// A listing as a table of paths, "" for an entry that cannot be read. Each interface it is asked
+// about gives the strings ST, Velkora, 7, but one named "locked" refuses even an open.
 struct TableListing final : HidInterfaceListing {
     Entry entryAt(std::uint32_t index) override {
-        const char* path = index < rows.size() ? rows[index] : "";
+        const std::string path = index < rows.size() ? rows[index] : "";
         return {index >= rows.size() ? Entry::Kind::EndOfList
-                : path               ? Entry::Kind::Interface
-                                     : Entry::Kind::Unreadable,
-                fromUtf8(path ? path : "")};
+                : path.empty()       ? Entry::Kind::Unreadable
+                                     : Entry::Kind::Interface,
+                fromUtf8(path)};
     }
     std::optional<UsbStrings> usbStrings(const NativeString& path) override {
-        opened += toUtf8(path) + "\n";
+        ++opened;
         return path.ends_with(fromUtf8("locked")) ? std::nullopt
                                                   : std::optional(UsbStrings{"ST", "Velkora", "7"});
     }
-    std::vector<const char*> rows;
-    std::string opened;
+    std::vector<std::string> rows;
+    int opened = 0;
 };
 
 // Interfaces of other devices are not even opened; an interface of the adapter's is listed even
 // when its strings cannot be read, with the path exactly as the system gave it.
 TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOrder) {
     TableListing listing;
-    listing.rows = {R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0)",
-                    nullptr,
-                    "hid#vid_0483&pid_a5b8#1",
+    listing.rows = {"HID#VID_0483&PID_A5B9&MI_00",
+                    "",
+                    "vid_0483&pid_a5b8",
                     "vid_1234&pid_a5b9",
                     "vid_0483&pid_a5b",
                     "x#Vid_0483&Pid_A5b9",
@@ -56,18 +135,14 @@ TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOr
         found += toUtf8(device.path) + "|" + device.manufacturer + "|" + device.product + "|" +
                  device.serial + "\n";
     }
-    EXPECT_EQ(found, R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0|ST|Velkora|7
-x#Vid_0483&Pid_A5b9|ST|Velkora|7
-vid_0483&pid_a5b9#locked|||
-)");
-    EXPECT_EQ(listing.opened, R"(\\?\HID#VID_0483&PID_A5B9&MI_00#7&2a&0
-x#Vid_0483&Pid_A5b9
-vid_0483&pid_a5b9#locked
-)");
+    EXPECT_EQ(found,
+              "HID#VID_0483&PID_A5B9&MI_00|ST|Velkora|7\nx#Vid_0483&Pid_A5b9|ST|Velkora|7\n"
+              "vid_0483&pid_a5b9#locked|||\n");
+    EXPECT_EQ(listing.opened, 3);
 }
 
-// A new file is made only where nothing is yet: whatever took the name in the meantime, a file,
-// a folder or a link, is left as it was. A stale errno from before does not confuse the writing.
+// A new file only where nothing is: a file, folder or link there is left as it was. A stale
+// errno from before does not confuse the writing.
 TEST(NewFile, IsCreatedOnlyWhereNothingIsYet) {
     testing::TempFolder folder;
     const auto at = [&folder](const char* name) { return folder.path() / name; };
@@ -83,6 +158,12 @@ TEST(NewFile, IsCreatedOnlyWhereNothingIsYet) {
     EXPECT_EQ(writeNewFile(at("folder"), "later"), NewFileResult::NameTaken);
     EXPECT_EQ(writeNewFile(at("none") / "x", "x"), NewFileResult::CannotCreate);
 #ifndef _WIN32
+    // A program started with its standard input closed gets descriptor 0 for the file.
+    const int input = dup(0);
+    close(0);
+    EXPECT_EQ(writeNewFile(at("zero"), "x"), NewFileResult::Written);
+    dup2(input, 0);
+    close(input);
     std::filesystem::create_symlink(at("target"), at("link"));
     EXPECT_EQ(writeNewFile(at("link"), "later"), NewFileResult::NameTaken);
     EXPECT_FALSE(std::filesystem::exists(at("target"))) << "the link was followed";
@@ -103,9 +184,8 @@ TEST(SystemHost, NamesTheProgramsFolderAndTheSystem) {
 }
 
 #ifndef _WIN32
-// The guard is a lock on a regular file of the user's in the user's runtime folder, refused
-// while held, and a link in its place is never followed. Without a usable runtime folder the
-// lock lives in /tmp under a name of the user's own (which another updater may hold meanwhile).
+// The guard locks a file in the user's runtime folder, or else in /tmp under a name of the user's
+// own (another updater may hold that one); a link in its place is never followed.
 TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     const char* const saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string original = saved ? saved : "";
@@ -134,6 +214,189 @@ TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     EXPECT_FALSE(std::filesystem::exists(runtime.path() / "target"));
     saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
 }
+
+// First of all: hidapi is initialised on first use, again after a failure. USB strings arrive
+// as UTF-32; one that is not Unicode (a surrogate, beyond U+10FFFF) counts as unreadable.
+TEST(HidapiPort, ListsTheAdaptersInterfacesWithTheirStringsInUtf8) {
+    hidapi.initResult = -1;
+    EXPECT_THROW(systemHidPort().enumerate(), std::runtime_error);
+    EXPECT_THROW(systemHidPort().open("/dev/hidraw0"), std::runtime_error);
+    hidapi.initResult = 0;
+    std::wstring texts[] = {L"Velkora \x7F\x80\x7FF\x800\xD7FF\xE000\xFFFF\x10000\x1F50C\x10FFFF",
+                            L"a\xD800", L"\xDFFF", std::wstring(1, static_cast<wchar_t>(0x110000)),
+                            L"Ger\xE4t"};
+    std::string path = "/dev/hidraw3";
+    for (std::size_t i = 0; i < 2; ++i) {
+        hid_device_info& entry = hidapi.listed.emplace_back();
+        entry.path = path.data();
+        entry.product_string = texts[i * 3].data();
+        entry.manufacturer_string = texts[i * 3 + 1].data();
+        entry.serial_number = texts[(i * 3 + 2) % 5].data();
+    }
+    hidapi.listed.emplace_back();  // no path, no strings
+    std::string found;
+    for (const HidDeviceInfo& device : systemHidPort().enumerate()) {
+        found += device.path + "|" + device.product + "|" + device.manufacturer + "|" +
+                 device.serial + "\n";
+    }
+    EXPECT_EQ(
+        found,
+        "/dev/hidraw3|Velkora \x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"
+        "\xF0\x90\x80\x80\xF0\x9F\x94\x8C\xF4\x8F\xBF\xBF||\n/dev/hidraw3||Ger\xC3\xA4t|Velkora "
+        "\x7F\xC2\x80\xDF\xBF"
+        "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF0\x9F\x94\x8C\xF4\x8F"
+        "\xBF\xBF\n|||\n");
+    EXPECT_EQ(hidapi.calls, "enumerate 1155:42425\nfree\n");
+}
+
+// A failure is named by the call's own errno (not one left from before) or hidapi's text. Rows:
+// what hidapi returns, with which errno, for which time-out; the calls and how they ended.
+TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
+    const std::tuple<int, const wchar_t*, std::string> openFailures[] = {
+        {ENOENT, nullptr, "errno 2 (No such file or directory)"},
+        {0, L"hidapi: gone \xE9", "hidapi: gone \xC3\xA9"},
+        {0, nullptr, "errno 0"}};
+    hidapi.result = -1;
+    for (const auto& [error, text, detail] : openFailures) {
+        hidapi.error = error;
+        hidapi.errorText = text;
+        errno = EINVAL;
+        const HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
+        EXPECT_EQ(opened.errorDetail + (opened.connection ? " opened" : ""), detail);
+    }
+    hidapi.result = 0;
+    HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
+    ASSERT_NE(opened.connection, nullptr);
+    hidapi.errorText = L"hidapi: failed";
+    const std::vector<std::uint8_t> report(65, 0x5A);
+    std::uint8_t buffer[65] = {};
+    const struct {
+        bool write;
+        int result;
+        int error;
+        std::uint32_t timeoutMs;
+        std::string ending;
+    } calls[] = {{true, 65, 0, 1000, "write 65\nCompleted 65 "},
+                 {true, 64, 0, 1000, "write 65\nCompleted 64 "},
+                 {true, -1, ETIMEDOUT, 1000, "write 65\nTimedOut 0 "},
+                 {true, -1, EIO, 1000, "write 65\nFailed 0 errno 5"},
+                 {true, -1, 0, 1000, "write 65\nFailed 0 hidapi: failed"},
+                 {false, 65, 0, 1000, "read 65 1000\nCompleted 65 "},
+                 {false, 64, 0, 0, "read 65 0\nCompleted 64 "},
+                 {false, 0, 0, INT_MAX, "read 65 2147483647\nTimedOut 0 "},
+                 {false, 0, 0, std::uint32_t{INT_MAX} + 1, "read 65 2147483647\nTimedOut 0 "},
+                 {false, -1, EIO, 0xFFFFFFFF, "read 65 2147483647\nFailed 0 errno 5"}};
+    const char* const statuses[] = {"Completed", "TimedOut", "EventFailed", "WaitFailed", "Failed"};
+    for (const auto& c : calls) {
+        hidapi.calls = "";
+        hidapi.result = c.result;
+        hidapi.error = c.error;
+        errno = EINVAL;
+        const HidIoResult r = c.write ? opened.connection->write(report, c.timeoutMs)
+                                      : opened.connection->read(buffer, c.timeoutMs);
+        EXPECT_EQ(hidapi.calls + statuses[static_cast<int>(r.status)] + " " +
+                      std::to_string(r.bytes) + " " + r.errorDetail,
+                  c.ending);
+    }
+    EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
+    hidapi.error = 0;
+    hidapi.result = -1;
+    EXPECT_NE(opened.connection->read(buffer, 10).errorDetail, "") << "a failure without errno";
+    hidapi.calls = "";
+    opened.connection.reset();
+    EXPECT_EQ(hidapi.calls, "close\n");
+}
+
+#else
+
+// A gate that one thread opens and the other waits at, with patience.
+struct Gate {
+    std::promise<void> promise;
+    std::shared_future<void> future = promise.get_future().share();
+    void open() { promise.set_value(); }
+    void pass() { future.wait_for(std::chrono::seconds(10)); }
+};
+
+TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingAReport) {
+    const std::wstring name =
+        L"\\\\.\\pipe\\velkora-test-" + std::to_wstring(GetCurrentProcessId());
+    // The device end is synchronous: the host end's closing ends any read or write on it.
+    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0,
+                                     0, nullptr);
+    HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    HidHandle handle(platform::win32::makeOverlappedConnection(host), platform::systemClock());
+    const auto receive = [&] {
+        velkora::testing::Report report(256);
+        DWORD got = 0;
+        report.resize(ReadFile(device, report.data(), 256, &got, nullptr) ? got : 0);
+        return report;
+    };
+    const auto answer = [&](const velkora::testing::Report& request, bool withReportId = true) {
+        const velkora::testing::Report report =
+            testing::responseReport(request.at(5), request.at(6), 0, {}, withReportId);
+        DWORD sent = 0;
+        WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &sent, nullptr);
+    };
+    Gate hostGaveUpReading;
+    Gate hostGaveUpWriting;
+    std::vector<std::uint8_t> received;  // the sequence numbers the device read
+    std::size_t firstSize = 0;
+    std::thread player([&] {
+        const velkora::testing::Report first = receive();
+        firstSize = first.size();
+        answer(first);
+        answer(receive(), false);
+        const velkora::testing::Report unanswered = receive();
+        hostGaveUpReading.pass();
+        answer(unanswered);
+        hostGaveUpWriting.pass();
+        for (int i = 0; i < 2; ++i) {
+            const velkora::testing::Report request = receive();
+            received.push_back(request.at(6));
+            i == 0 ? answer(request) : (void)CloseHandle(device);  // then unplugged
+        }
+    });
+    HidResponse response;
+    const auto exchange = [&](std::uint8_t sequence, std::uint32_t timeoutMs) {
+        return testing::outcomeOf(
+            [&] { response = hidExchange(handle, 3, sequence, {}, timeoutMs); });
+    };
+    EXPECT_EQ(exchange(1, 5000), "");
+    EXPECT_EQ(response.length, 65u) << "with the report ID";
+    EXPECT_EQ(exchange(2, 5000), "");
+    EXPECT_EQ(response.length, 64u) << "without";
+    EXPECT_EQ(response.sequence(), 2);
+    EXPECT_EQ(exchange(3, 100), "Timed out reading HID response.");
+    hostGaveUpReading.open();
+    std::array<std::uint8_t, kReportSize> late{};
+    EXPECT_EQ(hidReadReport(handle, late, 5000), kReportSize) << "the late answer is still read";
+    EXPECT_EQ(late[6], 3);
+    EXPECT_EQ(exchange(4, 100), "Timed out writing HID report.");
+    hostGaveUpWriting.open();
+    EXPECT_EQ(exchange(5, 5000), "");
+    EXPECT_EQ(exchange(6, 5000), "HID read failed (Windows error 109).");
+    EXPECT_EQ(exchange(7, 5000), "HID write failed.");
+    handle.close();  // ends the device's wait, should the test have gone wrong
+    player.join();
+    EXPECT_EQ(firstSize, kReportSize);
+    EXPECT_EQ(received, (std::vector<std::uint8_t>{5, 6})) << "the cancelled write left nothing";
+}
+
+// A stray surrogate in a UTF-16 USB string becomes U+FFFD rather than empty the text: an empty
+// serial number would let the wait for the management interface take any adapter's.
+TEST(WindowsHidPort, ConvertsUtf16AndFindsNoAdapterUnderWine) {
+    EXPECT_EQ(platform::toUtf8(L"\u00E4 \xD83D\xDD0C a\xD800 \xDC00z"),
+              "\xC3\xA4 \xF0\x9F\x94\x8C a\xEF\xBF\xBD \xEF\xBF\xBDz");
+    EXPECT_EQ(platform::fromUtf8("\xC3\xA4 \xF0\x9F\x94\x8C"), L"\u00E4 \xD83D\xDD0C");
+    EXPECT_TRUE(platform::systemHidPort().enumerate().empty());
+    EXPECT_EQ(platform::systemHidPort().open(L"\\\\?\\hid#vid_0483&pid_a5b9#0").errorDetail,
+              "Windows error 2");
+}
+
 #endif
 
 }  // namespace
