@@ -36,8 +36,7 @@ TEST(ManifestString, FindsTheFirstWellFormedMemberAndUnescapesIt) {
     }
 }
 
-// Beyond the byte, the conversion behaves as the C library's does where unsigned long has 32
-// bits. Accepted rows: the text, "|", the value.
+// Converted as a C library does with 32-bit unsigned long; accepted rows: the text|the value.
 TEST(PackageCompatibility, OneByteInDecimalOrHexadecimalAndNothingElse) {
     const auto parse = [](const std::string& text) {
         return outcomeOf([&] { return std::to_string(parsePackageCompatibility(text)); });
@@ -58,8 +57,7 @@ TEST(PackageCompatibility, OneByteInDecimalOrHexadecimalAndNothingElse) {
     }
 }
 
-// Where the compatibility value does not reach: signs, prefixes, white space, and texts that
-// end before the characters that follow them in memory. Rows: base, text, value, consumed.
+// Rows: base|text|value|consumed, also texts that end before the characters that follow them.
 TEST(PackageCompatibility, ConversionBehavesLikeA32BitCLibrary) {
     for (const std::string row :
          {"10|-1|4294967295|2", "10|-4294967295|1|11", "10|  +12z|12|5", "16|0xg|0|1",
@@ -85,8 +83,7 @@ TEST(FirmwareVersionText, ThreeOrFourComponentsOfOneToThreeDigits) {
     }
 }
 
-// Only a name of a file in the folder on every system: no path, no Windows device (the console,
-// a port), nothing Windows would change, no control character for the console and the log.
+// A plain name everywhere: no path, no Windows device or change, no control character.
 TEST(PlainFileName, OnlyANameDirectlyInsideTheFolder) {
     using namespace std::string_literals;
     for (const std::string name : {"fw.sfb", "fw.v1.2.sfb", "a b.sfb", ".hidden", "CONFIG.sfb",
@@ -100,8 +97,7 @@ TEST(PlainFileName, OnlyANameDirectlyInsideTheFolder) {
     }
 }
 
-// The members of a manifest, each as raw JSON text after the colon; an empty text leaves the
-// member without a value. The defaults make a valid manifest for the image "abc".
+// Each member as raw JSON after the colon ("" leaves none); the defaults suit the image "abc".
 struct Manifest {
     std::string package_format = R"("zuq_hid_sbsfu_update")";
     std::string product = R"("ZUQ")";
@@ -120,8 +116,7 @@ struct Manifest {
 };
 const std::string kAbcSha256 = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
 
-// Each row holds the defect it names and defects that are checked later, so that only the first
-// in the fixed order may be reported.
+// Each row holds the defect it names and some checked later: the first in the order is told.
 TEST(UpdateManifest, TheFirstDefectInTheFixedOrderIsReported) {
     const std::string a63 = '"' + std::string(63, 'a');
     const std::string notHex = "sfb_sha256 must be 64 hex characters.";
@@ -148,13 +143,11 @@ TEST(UpdateManifest, TheFirstDefectInTheFixedOrderIsReported) {
     }
 }
 
-// A member far longer than a backtracking regular-expression engine's stack allows, padded so
-// that the file is exactly at the limit; then one byte more.
+// A member beyond any regular expression's stack pads the file exactly to the limit; then one more.
 TEST(UpdateManifest, FileIsReadWholeUpToTheSizeLimitAndRefusedBeyondIt) {
     testing::TempFolder folder;
     const auto path = folder.path() / "update_manifest.json";
-    EXPECT_EQ(outcomeOf([&] { readUpdateManifest(path); }),
-              "Unable to open " + platform::toUtf8(path.native()));
+    EXPECT_EQ(outcomeOf([&] { readUpdateManifest(path); }), "Unable to open " + path.string());
     const std::string valid = Manifest{}.text();
     const std::string atLimit =
         "{\"notes\": \"" + std::string(kMaxManifestBytes - valid.size() - 13, '\\') + "\"," + valid;
@@ -167,8 +160,7 @@ TEST(UpdateManifest, FileIsReadWholeUpToTheSizeLimitAndRefusedBeyondIt) {
               "Manifest is missing required field: package_format");
 }
 
-// Each row: a manifest and an image (none, a folder, or a sparse file just past 32 bits of
-// size), what the load fails with, and the lines it leaves in the run log.
+// Rows: manifest, image (none, folder, sparse past 32 bits of size), failure, run-log lines.
 TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
     testing::TempFolder folder;
     testing::ManualClock clock;
@@ -180,16 +172,17 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
                                   std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d |\r)"), "");
     };
     const std::string unavailable = "firmware package unavailable: ";
-    EXPECT_FALSE(loadFirmwarePackage(folder.path(), log).has_value());
+    EXPECT_FALSE(loadFirmwarePackage(folder.path(), log).has_value()) << "no firmware folder";
+    EXPECT_EQ(newLogLines(), unavailable + "update_manifest.json was not found\n");
     std::filesystem::create_directories(folder.path() / "firmware");
-    EXPECT_FALSE(loadFirmwarePackage(folder.path(), log).has_value());
-    EXPECT_EQ(newLogLines(), unavailable + "update_manifest.json was not found\n" + unavailable +
-                                 "update_manifest.json was not found\n");
     // The SHA-256 of a million 'a', a standard test vector: an image of many read pieces.
     const std::string digest = "CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0";
     const std::string million(1000000, 'a');
     const auto image = folder.path() / "firmware" / "fw.sfb";
     const std::string loaded = "package firmware_version=1.4.0.12\npackage sfb_file=fw.sfb\n";
+    const std::string sha = "\npackage sfb_sha256=" + digest + "\n";
+    const std::string mismatch = "Update firmware SHA-256 mismatch. Expected " + kAbcSha256 +
+                                 " but calculated " + digest + ".";
     const struct {
         Manifest manifest;
         std::string image;
@@ -198,23 +191,16 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
     } cases[] = {
         {{}, "none", "", unavailable + "fw.sfb was not found\n"},
         // Names that Windows cannot hold in a folder are as absent as any other missing file.
-        {{.sfb_file = R"("fw<1>|?*.sfb")"},
-         "none",
-         "",
-         unavailable + "fw<1>|?*.sfb was not found\n"},
+        {{.sfb_file = R"("<|?*>")"}, "none", "", unavailable + "<|?*> was not found\n"},
         {{.product = R"("zuq")"}, "none", "Unsupported product: zuq", ""},
         {{}, "", "The .sfb file is empty.", ""},
         {{}, "folder", "Unable to open " + platform::toUtf8(image.native()), ""},
         {{}, "sparse", "The .sfb file is too large.", ""},
-        {{},
-         million,
-         "Update firmware SHA-256 mismatch. Expected " + kAbcSha256 + " but calculated " + digest +
-             ".",
-         loaded + "package compatibility=0x03\npackage sfb_sha256=" + digest + "\n"},
+        {{}, million, mismatch, loaded + "package compatibility=0x03" + sha},
         {{.sfb_sha256 = '"' + toLowerAscii(digest) + '"', .package_compatibility = R"("0x1f")"},
          million,
          "",
-         loaded + "package compatibility=0x1F\npackage sfb_sha256=" + digest + "\n"},
+         loaded + "package compatibility=0x1F" + sha},
     };
     for (const auto& c : cases) {
         testing::writeFileText(folder.path() / "firmware" / "update_manifest.json",
@@ -239,8 +225,7 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
 }
 
 #ifndef _WIN32
-// The kernel's files say 0 bytes and hold more: read as a file that grows while it is read, up
-// to the limit and not a byte beyond it, each piece handed on.
+// A kernel file says 0 bytes and holds more: a file that grows is read to the limit, no further.
 TEST(PackageFiles, AFileThatGrowsWhileItIsReadIsReadToTheLimit) {
     std::string commandLine;
     for (const std::string& argument : ::testing::internal::GetArgvs()) {

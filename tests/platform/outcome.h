@@ -6,14 +6,12 @@
 
 namespace velkora::testing {
 
-// What the action returned (a text, or "" for nothing), or the message of what it threw; the
-// standard library's invalid-argument and out-of-range errors are named before their messages.
+// What the action returned ("" for nothing) or threw, naming invalid-argument and out-of-range.
 template <typename Action>
 std::string outcomeOf(Action&& action) {
     try {
         if constexpr (std::is_void_v<std::invoke_result_t<Action>>) {
-            action();
-            return "";
+            return action(), "";
         } else {
             return action();
         }
