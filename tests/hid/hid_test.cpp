@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 
 #include "hid/hid_exchange.h"
@@ -34,8 +35,7 @@ struct Bus {
     }
 };
 
-// The frame: header, payload, zeros; a payload beyond 56 bytes is refused unwritten. An answer
-// without its report ID (hidraw) has each field one byte earlier than with it (Windows).
+// Header, payload, zeros, at most 56 bytes; an answer without report ID has fields one earlier.
 TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
     for (const std::size_t size : {std::size_t{0}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
@@ -62,17 +62,19 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
                      r.payloadLe32(0) == (size ? 0xEEEEEEEE : 0x44332211) &&
                      r.responsePayload(kMaxPayload) == 0));
     }
-    std::uint8_t counter = 255;
-    EXPECT_EQ(takeSequence(counter) + counter, 255);
-    HidHandle closed;  // fails the way the system fails a write on a closed handle
-    EXPECT_THROW(hidExchange(closed, kCommand, kSequence, {}, 1000), HidTransportError);
-    EXPECT_THROW(hidReadReport(closed, std::span<std::uint8_t>(), 1000), HidTransportError);
+    testing::FakeServices fake(".");  // its port refuses every open
+    EXPECT_THROW(openHidDevice(fake.services(), {}), std::runtime_error);
+    testing::ScriptedHidPort port{fake.clock};
+    platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
+    HidHandle handle = openHidDevice(services, {});
+    handle.close();  // fails the way the system fails a write on a closed handle
+    EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
+    EXPECT_THROW(hidReadReport(handle, std::span<std::uint8_t>(), 1000), HidTransportError);
 }
 
-// What follows the request, "<report>@<ms after the write>": A the answer, 8 and 7 its first bytes
-// without report ID, O the answer to the sequence before, F another command's; r<status>@<ms> a
-// read that ends so; w<ms> the write's time, w<status><bytes> its end (status: C, T, E, W, F as
-// in HidIoResult). The time waited and the reads show which report was taken.
+// After the request, "<report>@<ms>": A the answer, 8 and 7 its first bytes (no report ID), O the
+// answer before, F another command's; r<status>@<ms> a read ending so; w<ms> the write's time,
+// w<status><bytes> its end (C, T, E, W, F as in HidIoResult). Time and reads show what was taken.
 TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
     const std::string readTimedOut = "transport: Timed out reading HID response.";
     const std::string noAnswer = "transport: Timed out waiting for HID response.";
