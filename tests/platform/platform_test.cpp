@@ -1,0 +1,371 @@
+// Linux: the port over a hidapi played here; Windows: overlapped I/O on an unbuffered pipe.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "hid/hid_exchange.h"
+#include "platform/clock.h"
+#include "platform/hid_discovery.h"
+#include "platform/host.h"
+#include "platform/new_file.h"
+#include "tests/platform/outcome.h"
+#include "tests/support/scripted_hid_port.h"
+#include "tests/support/temp_folder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+
+#include "platform/win32/overlapped_connection.h"
+#else
+#include <hidapi/hidapi.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+// What hidapi answers, and the calls the port made, one a line.
+struct {
+    int initResult = 0;
+    std::vector<hid_device_info> listed;
+    int result = 0;  // of a write or a read; an open fails when it is negative
+    int error = 0;   // errno of a failing call; 0 leaves errno alone
+    const wchar_t* errorText = nullptr;
+    std::string calls;
+} hidapi;
+
+int deviceStorage = 0;
+hid_device* const kDevice = reinterpret_cast<hid_device*>(&deviceStorage);
+
+template <typename T>
+T call(const std::string& what, hid_device* device, bool failed, T result) {
+    hidapi.calls += what + (device == kDevice ? "\n" : " of another device\n");
+    if (failed && hidapi.error != 0) {
+        errno = hidapi.error;
+    }
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+int hid_init() {
+    return hidapi.initResult;
+}
+hid_device_info* hid_enumerate(unsigned short vendorId, unsigned short productId) {
+    for (std::size_t i = 0; i + 1 < hidapi.listed.size(); ++i) {
+        hidapi.listed[i].next = &hidapi.listed[i + 1];
+    }
+    return call("enumerate " + std::to_string(vendorId) + ":" + std::to_string(productId), kDevice,
+                false, hidapi.listed.empty() ? nullptr : hidapi.listed.data());
+}
+void hid_free_enumeration(hid_device_info* list) {
+    call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, false, 0);
+}
+hid_device* hid_open_path(const char* path) {
+    return call("open " + std::string(path), kDevice, hidapi.result < 0,
+                hidapi.result < 0 ? nullptr : kDevice);
+}
+void hid_close(hid_device* device) {
+    call("close", device, false, 0);
+}
+int hid_write(hid_device* device, const unsigned char*, size_t length) {
+    return call("write " + std::to_string(length), device, hidapi.result < 0, hidapi.result);
+}
+int hid_read_timeout(hid_device* device, unsigned char* data, size_t length, int milliseconds) {
+    data[length - 1] = 0xC3;
+    return call("read " + std::to_string(length) + " " + std::to_string(milliseconds), device,
+                hidapi.result < 0, hidapi.result);
+}
+const wchar_t* hid_error(hid_device*) {
+    return hidapi.errorText;
+}
+}
+
+#endif
+
+namespace velkora::platform {
+namespace {
+
+using Entry = HidInterfaceListing::Entry;
+using UsbStrings = HidInterfaceListing::UsbStrings;
+
+// A listing of paths; each interface gives the strings ST, Velkora, 7, but "locked" refuses.
+struct TableListing final : HidInterfaceListing {
+    Entry entryAt(std::uint32_t index) override {
+        const std::string path = index < rows.size() ? rows[index] : "";
+        return {index >= rows.size()     ? Entry::Kind::EndOfList
+                : path == "(unreadable)" ? Entry::Kind::Unreadable
+                                         : Entry::Kind::Interface,
+                fromUtf8(path)};
+    }
+    std::optional<UsbStrings> usbStrings(const NativeString& path) override {
+        ++opened;
+        return path.ends_with(fromUtf8("locked")) ? std::nullopt
+                                                  : std::optional(UsbStrings{"ST", "Velkora", "7"});
+    }
+    std::vector<std::string> rows;
+    int opened = 0;
+};
+
+// Others' interfaces are not opened; the adapter's are listed as given, strings read or not.
+TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOrder) {
+    TableListing listing;
+    listing.rows = {"HID#VID_0483&PID_A5B9",   "(unreadable)",     "vid_0483&pid_a5b8",
+                    "vid_1234&pid_a5b9",       "vid_0483&pid_a5b", "x#Vid_0483&Pid_A5b9",
+                    "vid_0483&pid_a5b9#locked"};
+    std::string found;
+    for (const HidDeviceInfo& device : discoverAdapterInterfaces(listing)) {
+        found += toUtf8(device.path) + "|" + device.manufacturer + "|" + device.product + "|" +
+                 device.serial + "\n";
+    }
+    EXPECT_EQ(found,
+              "HID#VID_0483&PID_A5B9|ST|Velkora|7\nx#Vid_0483&Pid_A5b9|ST|Velkora|7\n"
+              "vid_0483&pid_a5b9#locked|||\n");
+    EXPECT_EQ(listing.opened, 3);
+}
+
+// A new file only where nothing is, whatever a stale errno says; what is there stays as it was.
+TEST(NewFile, IsCreatedOnlyWhereNothingIsYet) {
+    testing::TempFolder folder;
+    const auto at = [&folder](const char* name) { return folder.path() / name; };
+    testing::writeFileText(at("taken"), "earlier fault log");
+    std::filesystem::create_directory(at("folder"));
+    errno = EINTR;
+    EXPECT_EQ(writeNewFile(at("new"), std::string("fault\0log\n", 10)), NewFileResult::Written);
+    EXPECT_EQ(testing::readFileText(at("new")), std::string("fault\0log\n", 10));
+    EXPECT_EQ(writeNewFile(at("empty"), ""), NewFileResult::Written);
+    EXPECT_EQ(writeNewFile(at("taken"), "later"), NewFileResult::NameTaken);
+    EXPECT_EQ(testing::readFileText(at("taken")), "earlier fault log");
+    EXPECT_EQ(writeNewFile(at("folder"), "later"), NewFileResult::NameTaken);
+    EXPECT_EQ(writeNewFile(at("none") / "x", "x"), NewFileResult::CannotCreate);
+#ifndef _WIN32
+    // A program started with its standard input closed gets descriptor 0 for the file.
+    const int input = dup(0);
+    close(0);
+    EXPECT_EQ(writeNewFile(at("zero"), "x"), NewFileResult::Written);
+    dup2(input, 0);
+    close(input);
+    std::filesystem::create_symlink(at("target"), at("link"));
+    EXPECT_EQ(writeNewFile(at("link"), "later"), NewFileResult::NameTaken);
+    EXPECT_FALSE(std::filesystem::exists(at("target"))) << "the link was followed";
+#endif
+}
+
+TEST(SystemHost, NamesTheProgramsFolderAndTheSystem) {
+    const std::filesystem::path program = ::testing::internal::GetArgvs()[0];
+    EXPECT_TRUE(
+        std::filesystem::equivalent(systemHost().programFolder() / program.filename(), program));
+#ifndef _WIN32
+    const std::string release = testing::readFileText("/proc/sys/kernel/osrelease");
+    EXPECT_EQ(systemHost().osVersionLine() + "\n", "OS version Linux " + release);
+#endif
+}
+
+#ifndef _WIN32
+// The guard locks a file in the runtime folder, else in /tmp (which another updater may hold).
+TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
+    const char* const saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string original = saved ? saved : "";
+    testing::TempFolder runtime;
+    const std::filesystem::path lock = runtime.path() / "velkora-firmware-updater.lock";
+    testing::writeFileText(runtime.path() / "file", "");
+    for (const std::string& setting :
+         {std::string("unset"), std::string(), std::filesystem::relative(runtime.path()).string(),
+          (runtime.path() / "file").string(), runtime.path().string()}) {
+        setting == "unset" ? unsetenv("XDG_RUNTIME_DIR")
+                           : setenv("XDG_RUNTIME_DIR", setting.c_str(), 1);
+        EXPECT_NE(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Failed);
+        EXPECT_EQ(std::filesystem::exists(lock), setting == runtime.path().string()) << setting;
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
+                                                 std::to_string(getuid()) + ".lock"));
+    {
+        const InstanceClaim first = systemHost().claimSingleInstance();
+        EXPECT_EQ(first.outcome, InstanceClaimOutcome::Acquired);
+        EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::AlreadyRunning);
+    }
+    EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Acquired);
+    saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A signal that interrupts a sleep does not cut it short.
+TEST(SystemClock, SleepsAsLongAsAsked) {
+    std::signal(SIGALRM, [](int) {});
+    const itimerval interrupt{{0, 0}, {0, 20000}};
+    setitimer(ITIMER_REAL, &interrupt, nullptr);
+    const std::uint64_t start = systemClock().tickCount64();
+    systemClock().sleepMs(80);
+    EXPECT_GE(systemClock().tickCount64() - start, 80u);
+}
+
+// Initialised on first use, again after a failure; a UTF-32 string that is no Unicode is empty.
+TEST(HidapiPort, ListsTheAdaptersInterfacesWithTheirStringsInUtf8) {
+    hidapi.initResult = -1;
+    EXPECT_THROW(systemHidPort().enumerate(), std::runtime_error);
+    EXPECT_THROW(systemHidPort().open("/dev/hidraw0"), std::runtime_error);
+    hidapi.initResult = 0;
+    std::wstring texts[] = {L"Velkora \x7F\x80\x7FF\x800\xD7FF\xE000\xFFFF\x10000\x1F50C\x10FFFF",
+                            L"a\xD800", L"\xDFFF", std::wstring(1, static_cast<wchar_t>(0x110000)),
+                            L"Ger\xE4t"};
+    std::string path = "/dev/hidraw3";
+    for (std::size_t i = 0; i < 2; ++i) {
+        hid_device_info& entry = hidapi.listed.emplace_back();
+        entry.path = path.data();
+        entry.product_string = texts[i * 3].data();
+        entry.manufacturer_string = texts[i * 3 + 1].data();
+        entry.serial_number = texts[(i * 3 + 2) % 5].data();
+    }
+    hidapi.listed.emplace_back();  // no path, no strings
+    std::string found;
+    for (const HidDeviceInfo& device : systemHidPort().enumerate()) {
+        found += device.path + "|" + device.product + "|" + device.manufacturer + "|" +
+                 device.serial + "\n";
+    }
+    const std::string edges =
+        "Velkora "
+        "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF0"
+        "\x9F\x94\x8C\xF4\x8F\xBF\xBF";
+    EXPECT_EQ(found,
+              "/dev/hidraw3|" + edges + "||\n/dev/hidraw3||Ger\xC3\xA4t|" + edges + "\n|||\n");
+    EXPECT_EQ(hidapi.calls, "enumerate 1155:42425\nfree\n");
+}
+
+// Failures are named by the call's own errno, or hidapi's text; rows end with calls and results.
+TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
+    const std::tuple<int, const wchar_t*, std::string> openFailures[] = {
+        {ENOENT, nullptr, "errno 2 (No such file or directory)"},
+        {0, L"hidapi: gone \xE9", "hidapi: gone \xC3\xA9"},
+        {0, nullptr, "errno 0"}};
+    hidapi.result = -1;
+    for (const auto& [error, text, detail] : openFailures) {
+        hidapi.error = error;
+        hidapi.errorText = text;
+        errno = EINVAL;
+        const HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
+        EXPECT_EQ(opened.errorDetail + (opened.connection ? " opened" : ""), detail);
+    }
+    hidapi.result = 0;
+    HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
+    ASSERT_NE(opened.connection, nullptr);
+    hidapi.errorText = L"hidapi: failed";
+    const std::vector<std::uint8_t> report(65, 0x5A);
+    std::uint8_t buffer[65] = {};
+    const struct {
+        bool write;
+        int result;
+        int error;
+        std::uint32_t timeoutMs;
+        std::string ending;
+    } calls[] = {{true, 65, 0, 1000, "write 65\nCompleted 65 "},
+                 {true, 0, 0, 1000, "write 65\nCompleted 0 "},
+                 {true, -1, ETIMEDOUT, 1000, "write 65\nTimedOut 0 "},
+                 {true, -1, EIO, 1000, "write 65\nFailed 0 errno 5"},
+                 {true, -1, 0, 1000, "write 65\nFailed 0 hidapi: failed"},
+                 {false, 64, 0, 0, "read 65 0\nCompleted 64 "},
+                 {false, 0, 0, INT_MAX, "read 65 2147483647\nTimedOut 0 "},
+                 {false, 0, 0, std::uint32_t{INT_MAX} + 1, "read 65 2147483647\nTimedOut 0 "},
+                 {false, -1, EIO, 0xFFFFFFFF, "read 65 2147483647\nFailed 0 errno 5"}};
+    const char* const statuses[] = {"Completed", "TimedOut", "EventFailed", "WaitFailed", "Failed"};
+    for (const auto& c : calls) {
+        hidapi.calls = "";
+        hidapi.result = c.result;
+        hidapi.error = c.error;
+        errno = EINVAL;
+        const HidIoResult r = c.write ? opened.connection->write(report, c.timeoutMs)
+                                      : opened.connection->read(buffer, c.timeoutMs);
+        EXPECT_EQ(hidapi.calls + statuses[static_cast<int>(r.status)] + " " +
+                      std::to_string(r.bytes) + " " + r.errorDetail,
+                  c.ending);
+    }
+    EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
+    hidapi.calls = "";
+    opened.connection.reset();
+    EXPECT_EQ(hidapi.calls, "close\n");
+}
+
+#else
+
+TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingAReport) {
+    const std::wstring name =
+        L"\\\\.\\pipe\\velkora-test-" + std::to_wstring(GetCurrentProcessId());
+    // The device end is synchronous: the host end's closing ends any read or write on it.
+    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0,
+                                     0, nullptr);
+    HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    HidHandle handle(platform::win32::makeOverlappedConnection(host), platform::systemClock());
+    const auto receive = [&] {
+        testing::Report report(256);
+        DWORD got = 0;
+        report.resize(ReadFile(device, report.data(), 256, &got, nullptr) ? got : 0);
+        return report;
+    };
+    const auto answer = [&](const testing::Report& request, bool withReportId = true) {
+        const testing::Report report =
+            testing::responseReport(request.at(5), request.at(6), 0, {}, withReportId);
+        DWORD sent = 0;
+        WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &sent, nullptr);
+    };
+    // Events that the host sets and the device waits for, with patience.
+    HANDLE hostGaveUpReading = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hostGaveUpWriting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::size_t> received;  // the first request's size, then the sequences read
+    std::thread player([&] {
+        const testing::Report first = receive();
+        received.push_back(first.size());
+        answer(first);
+        answer(receive(), false);
+        const testing::Report unanswered = receive();
+        WaitForSingleObject(hostGaveUpReading, 10000);
+        answer(unanswered);
+        WaitForSingleObject(hostGaveUpWriting, 10000);
+        for (int i = 0; i < 2; ++i) {
+            const testing::Report request = receive();
+            received.push_back(request.at(6));
+            i == 0 ? answer(request) : (void)CloseHandle(device);  // then unplugged
+        }
+    });
+    HidResponse response;
+    const auto exchange = [&](std::uint8_t sequence, std::uint32_t timeoutMs) {
+        return testing::outcomeOf(
+            [&] { response = hidExchange(handle, 3, sequence, {}, timeoutMs); });
+    };
+    EXPECT_EQ(exchange(1, 5000), "");
+    EXPECT_EQ(response.length, 65u) << "with the report ID";
+    EXPECT_EQ(exchange(2, 5000), "");
+    EXPECT_EQ(response.length, 64u) << "without";
+    EXPECT_EQ(exchange(3, 100), "Timed out reading HID response.");
+    SetEvent(hostGaveUpReading);
+    std::array<std::uint8_t, kReportSize> late{};
+    EXPECT_EQ(hidReadReport(handle, late, 5000), kReportSize) << "the late answer is still read";
+    EXPECT_EQ(late[6], 3);
+    EXPECT_EQ(exchange(4, 100), "Timed out writing HID report.");
+    SetEvent(hostGaveUpWriting);
+    EXPECT_EQ(exchange(5, 5000), "");
+    EXPECT_EQ(exchange(6, 5000), "HID read failed (Windows error 109).");
+    EXPECT_EQ(exchange(7, 5000), "HID write failed.");
+    handle.close();  // ends the device's wait, should the test have gone wrong
+    player.join();
+    CloseHandle(hostGaveUpReading);
+    CloseHandle(hostGaveUpWriting);
+    EXPECT_EQ(received, (std::vector<std::size_t>{65, 5, 6})) << "the cancelled write left nothing";
+    // A stray surrogate becomes U+FFFD: an emptied serial number would match any adapter's.
+    EXPECT_EQ(platform::toUtf8(L"\u00E4 \xD83D\xDD0C a\xD800 \xDC00z"),
+              "\xC3\xA4 \xF0\x9F\x94\x8C a\xEF\xBF\xBD \xEF\xBF\xBDz");
+    EXPECT_EQ(platform::fromUtf8("\xC3\xA4 \xF0\x9F\x94\x8C"), L"\u00E4 \xD83D\xDD0C");
+}
+
+#endif
+
+}  // namespace
+}  // namespace velkora::platform
