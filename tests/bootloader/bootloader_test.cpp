@@ -8,7 +8,6 @@
 #include "bootloader/firmware_transfer.h"
 #include "bootloader/start_update.h"
 #include "tests/bootloader/bench.h"
-#include "tests/support/scripted_connection_fixture.h"
 
 namespace velkora {
 namespace {

@@ -186,14 +186,25 @@ TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     }
     EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
                                                  std::to_string(getuid()) + ".lock"));
+    saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+}
+#endif
+
+// One claim at a time, and the claim ends with its guard: the lock file on POSIX systems (in
+// a runtime folder of the test's own), the session's named mutex on Windows.
+TEST(SystemHost, GrantsOneClaimAtATime) {
+#ifndef _WIN32
+    testing::TempFolder runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+#endif
     {
         const InstanceClaim first = systemHost().claimSingleInstance();
         EXPECT_EQ(first.outcome, InstanceClaimOutcome::Acquired);
         EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::AlreadyRunning);
     }
     EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Acquired);
-    saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
 }
+#ifndef _WIN32
 
 // A signal that interrupts a sleep does not cut it short.
 TEST(SystemClock, SleepsAsLongAsAsked) {

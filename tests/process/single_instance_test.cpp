@@ -8,21 +8,15 @@ namespace {
 
 using testing::ChildProcess;
 
-#ifdef _WIN32
-constexpr const char* kExtension = ".exe";
-#else
-constexpr const char* kExtension = "";
-#endif
-
 // The guard on real processes: the updater itself, and a holder that claims the guard as the
 // updater does and keeps it until its input closes or it is killed. Each test has its own
-// runtime folder for the POSIX lock file, so that it neither meets a real updater of the user
-// nor a test running beside it; under Wine the named mutex lives in the test's own prefix.
+// runtime folder for the lock file, so that it neither meets a real updater of the user nor a
+// test running beside it.
 class SingleInstance : public ::testing::Test {
   protected:
     std::unique_ptr<ChildProcess> start(const std::string& name) const {
         return std::make_unique<ChildProcess>(
-            testing::programsFolder() / (name + kExtension), std::vector<std::string>{},
+            testing::programsFolder() / name, std::vector<std::string>{},
             std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
     }
 

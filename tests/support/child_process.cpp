@@ -2,9 +2,6 @@
 
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -13,115 +10,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#endif
 
 namespace velkora::testing {
-
-#ifdef _WIN32
-
-struct ChildProcess::Impl {
-    PROCESS_INFORMATION process{};
-    HANDLE input = nullptr;   // our end of the child's standard input
-    HANDLE output = nullptr;  // our end of the child's standard output
-};
-
-namespace {
-
-std::wstring quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
-std::wstring widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-}  // namespace
-
-ChildProcess::ChildProcess(const std::filesystem::path& program,
-                           const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& extraEnvironment, bool)
-    : impl_(std::make_unique<Impl>()) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE childInput = nullptr;
-    HANDLE childOutput = nullptr;
-    if (!CreatePipe(&childInput, &impl_->input, &inheritable, 0) ||
-        !CreatePipe(&impl_->output, &childOutput, &inheritable, 0)) {
-        throw std::runtime_error("CreatePipe failed");
-    }
-    SetHandleInformation(impl_->input, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(impl_->output, HANDLE_FLAG_INHERIT, 0);
-    for (const std::string& entry : extraEnvironment) {
-        const auto equals = entry.find('=');
-        SetEnvironmentVariableW(widen(entry.substr(0, equals)).c_str(),
-                                widen(entry.substr(equals + 1)).c_str());
-    }
-    std::wstring commandLine = quoted(program.wstring());
-    for (const std::string& argument : arguments) {
-        commandLine += L" " + quoted(widen(argument));
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childInput;
-    startup.hStdOutput = childOutput;
-    startup.hStdError = childOutput;
-    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &impl_->process);
-    CloseHandle(childInput);
-    CloseHandle(childOutput);
-    if (!started) {
-        throw std::runtime_error("CreateProcess failed");
-    }
-}
-
-ChildProcess::~ChildProcess() {
-    if (impl_->process.hProcess != nullptr) {
-        TerminateProcess(impl_->process.hProcess, 1);
-        WaitForSingleObject(impl_->process.hProcess, INFINITE);
-        CloseHandle(impl_->process.hProcess);
-        CloseHandle(impl_->process.hThread);
-    }
-    closeInput();
-    if (impl_->output != nullptr) {
-        CloseHandle(impl_->output);
-    }
-}
-
-std::size_t ChildProcess::readSome(char* buffer, std::size_t size) {
-    DWORD read = 0;
-    return ReadFile(impl_->output, buffer, static_cast<DWORD>(size), &read, nullptr) ? read : 0;
-}
-
-std::size_t ChildProcess::writeSome(const char* text, std::size_t size) {
-    DWORD written = 0;
-    return WriteFile(impl_->input, text, static_cast<DWORD>(size), &written, nullptr) ? written : 0;
-}
-
-void ChildProcess::closeInput() {
-    if (impl_->input != nullptr) {
-        CloseHandle(impl_->input);
-        impl_->input = nullptr;
-    }
-}
-
-void ChildProcess::kill() {
-    TerminateProcess(impl_->process.hProcess, 9);
-}
-
-int ChildProcess::wait() {
-    WaitForSingleObject(impl_->process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(impl_->process.hProcess, &code);
-    return static_cast<int>(code);
-}
-
-std::filesystem::path programsFolder() {
-    wchar_t buffer[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
-}
-
-#else
 
 struct ChildProcess::Impl {
     pid_t pid = -1;
@@ -238,8 +128,6 @@ int ChildProcess::wait() {
 std::filesystem::path programsFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
-
-#endif
 
 std::string ChildProcess::readLine() {
     std::string line;

@@ -7,12 +7,13 @@
 
 namespace velkora::testing {
 
-// A program started by a test, with its standard input and output connected to pipes.
+// A program started by a test, with its standard input and output connected to pipes (POSIX
+// systems only: the processes that the tests start need a terminal, signals and limits).
 class ChildProcess {
   public:
     // Starts the program with the arguments; `extraEnvironment` holds "NAME=value" entries
-    // added to the test's own environment. On POSIX systems `terminal` gives the child a
-    // pseudo-terminal of its own as its controlling terminal, standard input and output.
+    // added to the test's own environment. `terminal` gives the child a pseudo-terminal of
+    // its own as its controlling terminal, standard input and output.
     ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& extraEnvironment = {}, bool terminal = false);
     ~ChildProcess();
@@ -42,13 +43,11 @@ class ChildProcess {
     // Everything the child writes until it ends.
     std::string readAll();
 
-#ifndef _WIN32
     // Sends the child a signal.
     void signal(int number);
 
     // Whether the child's terminal reads whole lines and echoes them, as a shell leaves it.
     bool terminalInLineMode() const;
-#endif
 
   private:
     // Some bytes read or written, 0 at the end or on a failure.
@@ -67,10 +66,6 @@ std::filesystem::path programsFolder();
 inline std::filesystem::path builtDemoFolder() {
     return programsFolder().parent_path() / "demo";
 }
-#ifdef _WIN32
-inline constexpr const char* kDemoProgramName = "velkora-updater-demo.exe";
-#else
 inline constexpr const char* kDemoProgramName = "velkora-updater-demo";
-#endif
 
 }  // namespace velkora::testing
