@@ -39,8 +39,11 @@ std::vector<Row> readTable() {
         if (line.starts_with("[")) {
             rows.push_back({line.substr(1, line.size() - 2), {}});
         } else if (!line.starts_with("#") && equals != std::string::npos) {
-            rows.back().lines.emplace_back(line.substr(0, equals),
-                                           line.substr(std::min(line.size(), equals + 3)));
+            std::string values = line.substr(std::min(line.size(), equals + 3)) + " | ";
+            for (std::size_t bar; (bar = values.find(" | ")) != std::string::npos;) {
+                rows.back().lines.emplace_back(line.substr(0, equals), values.substr(0, bar));
+                values.erase(0, bar + 3);
+            }
         }
     }
     return rows;
