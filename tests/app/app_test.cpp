@@ -10,7 +10,7 @@
 #include "app/common/run_log.h"
 #include "app/common/text.h"
 #include "app/entry_point.h"
-#include "tests/platform/outcome.h"
+#include "tests/support/outcome.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/temp_folder.h"
 

@@ -7,13 +7,13 @@
 #include "bootloader/bootloader_records.h"
 #include "bootloader/firmware_transfer.h"
 #include "bootloader/start_update.h"
-#include "tests/bootloader/bench.h"
+#include "tests/support/bench.h"
 
 namespace velkora {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using testing::failureOf;
+using testing::outcomeOf;
 
 HidResponse answer(std::uint8_t status, Bytes payload) {
     payload.resize(49);
@@ -48,7 +48,7 @@ TEST(Bootloader, DecodesEveryFieldFromItsOffsetAndNamesItsStatus) {
               "1.2.3.45.6.7.8");
     EXPECT_EQ(app.compatibility, 3);
     EXPECT_TRUE(!app.valid && parseAppInfo(answer(0, {0, 2})).valid);
-    EXPECT_EQ(failureOf([&] { parseBootloaderInfo(answer(5, info)); }), "GET_INFO failed: BUSY");
+    EXPECT_EQ(outcomeOf([&] { parseBootloaderInfo(answer(5, info)); }), "GET_INFO failed: BUSY");
     const std::vector<std::tuple<std::uint8_t, std::uint8_t, std::string>> ids{
         {' ', '~', "0100FF7F80 K-004~"}, {31, '2', ""}, {'V', 127, ""}, {'V', 0, ""}};
     for (const auto& [first, last, text] : ids) {
@@ -82,7 +82,7 @@ struct Transfer : testing::Bench {
                {0, 0, 0, 0, 0, 0, 0, 0, 51});
         log.writeLine("started");
         std::uint8_t sequence = 4;
-        error = failureOf([&] {
+        error = outcomeOf([&] {
             transferFirmware(services, handle, image, TransferTarget{2, 0x02, 0x03}, sequence, log);
         });
         for (const testing::Report& report : port.written()) {  // command and payload of each
@@ -199,7 +199,7 @@ TEST(StartUpdate, RecoversFromBusyOnlyWhereTheStateAllows) {
             lines.push_back(texts[letter]);
         }
         sequence = 4;
-        EXPECT_EQ(failureOf([&] { startUpdate(bench.handle, 1000, 2, sequence, bench.log); }),
+        EXPECT_EQ(outcomeOf([&] { startUpdate(bench.handle, 1000, 2, sequence, bench.log); }),
                   error + (error.ends_with(". ") ? summaries.back() : ""))
             << script;
         EXPECT_EQ(testing::readLogLines(bench.log.path()), lines) << script;

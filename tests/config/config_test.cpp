@@ -2,7 +2,7 @@
 
 #include "config/config_mode.h"
 #include "config/config_protocol.h"
-#include "tests/bootloader/bench.h"
+#include "tests/support/bench.h"
 #include "tests/support/sim_services.h"
 
 namespace velkora {
@@ -68,7 +68,7 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
         bench.port.onRequest().reply(report);
         std::uint8_t counter = 2;
         std::string outcome;
-        const std::string error = testing::failureOf([&] {
+        const std::string error = testing::outcomeOf([&] {
             if (command == 'C') {
                 for (const auto& index : readConfigSnapshot(bench.handle, counter)) {
                     outcome += index ? char('0' + *index) : '-';
@@ -107,7 +107,7 @@ std::string runMode(testing::SimServices& sim, std::istream& in) {
     HidHandle handle = openHidDevice(services, bootloader.path);
     std::uint8_t sequence = 4;
     const auto mode = [&] { runConfigurationMode(services, handle, sequence, bootloader, log); };
-    std::string text = testing::failureOf(mode) + "\n";
+    std::string text = testing::outcomeOf(mode) + "\n";
     for (const sim::ReceivedRequest& received : sim.adapter().requests()) {
         if (received.identity == sim::Identity::Application) {
             text += std::to_string(received.request.command - 128) + "/" +

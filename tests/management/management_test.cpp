@@ -6,7 +6,7 @@
 #include "management/fault_dump_parser.h"
 #include "management/fault_log_text.h"
 #include "management/management_commands.h"
-#include "tests/bootloader/bench.h"
+#include "tests/support/bench.h"
 
 namespace velkora {
 namespace {
@@ -109,7 +109,7 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
         }
         std::uint8_t counter = 255;
         std::string text;
-        const std::string error = testing::failureOf([&] {
+        const std::string error = testing::outcomeOf([&] {
             text = downloadFaultDump(bench.services, bench.handle, counter, device("mgmt-1", "VK1"),
                                      bench.log);
         });
@@ -135,7 +135,7 @@ std::string framed(const std::string& lines) {
 // The records as "index code x value1 value2" (x "-" when absent) joined by ";", or the failure.
 std::string parsed(const std::string& dump) {
     std::string text;
-    const std::string error = testing::failureOf([&] {
+    const std::string error = testing::outcomeOf([&] {
         for (const FaultRecord& r : parseFaultDump(dump)) {
             text += (text.empty() ? "" : ";") + std::to_string(r.index) + " " + r.code + " " +
                     (r.hasX ? std::to_string(r.x) : "-") + " " + std::to_string(r.value1) + " " +
@@ -246,7 +246,7 @@ TEST(FaultLog, ShowsTheTitleAndValueLinesOfEveryRecordOrNone) {
         "Event Value 1: 1\r\nEvent Value 2: 2\r\n\r\nFault 999\r\nAccessory Mode Detected\r\n"
         "X: 255\r\n");
     records.insert(records.begin() + 1, FaultRecord{5, "FLT_NEW", false, 0, 0, 0});
-    EXPECT_EQ(testing::failureOf([&] { describeFaultRecords(records); }), kCannot);
+    EXPECT_EQ(testing::outcomeOf([&] { describeFaultRecords(records); }), kCannot);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "platform/hid_discovery.h"
 #include "platform/host.h"
 #include "platform/new_file.h"
-#include "tests/platform/outcome.h"
+#include "tests/support/outcome.h"
 #include "tests/support/scripted_hid_port.h"
 #include "tests/support/temp_folder.h"
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "tests/process/demo_copy.h"
-#include "tests/support/log_lines.h"
 
 namespace velkora {
 namespace {

@@ -29,6 +29,18 @@ std::string readFileText(const std::filesystem::path& path) {
     return content.str();
 }
 
+std::vector<std::string> readLogLines(const std::filesystem::path& logFile) {
+    std::vector<std::string> lines;
+    std::istringstream text(readFileText(logFile));
+    for (std::string line; std::getline(text, line);) {
+        if (line.ends_with('\r')) {
+            line.pop_back();
+        }
+        lines.push_back(line.size() >= 20 ? line.substr(20) : line);  // "YYYY-MM-DD HH:MM:SS "
+    }
+    return lines;
+}
+
 void writeFileText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velkora::testing {
 
@@ -22,6 +23,10 @@ class TempFolder {
 
 // The whole content of a file as bytes; empty when it cannot be read.
 std::string readFileText(const std::filesystem::path& path);
+
+// The texts of a run log's lines, without their 19-character time stamps and the space after
+// them, and without line ends.
+std::vector<std::string> readLogLines(const std::filesystem::path& logFile);
 
 // Writes the bytes into a file, creating or replacing it.
 void writeFileText(const std::filesystem::path& path, const std::string& text);

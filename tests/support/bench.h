@@ -1,27 +1,15 @@
 #pragma once
 
 #include <sstream>
-#include <stdexcept>
 #include <string>
 
 #include "app/common/run_log.h"
 #include "hid/hid_device.h"
-#include "tests/support/log_lines.h"
+#include "tests/support/outcome.h"
 #include "tests/support/scripted_hid_port.h"
 #include "tests/support/temp_folder.h"
 
 namespace velkora::testing {
-
-// The message the action fails with, empty when it succeeds: one text for either outcome.
-template <typename Action>
-std::string failureOf(Action action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
-}
 
 // A connection over a scripted port, with run log and console, fresh for each row of a table.
 struct Bench {
