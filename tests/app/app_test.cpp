@@ -10,8 +10,8 @@
 #include "app/common/run_log.h"
 #include "app/common/text.h"
 #include "app/entry_point.h"
-#include "tests/support/outcome.h"
 #include "tests/support/fake_services.h"
+#include "tests/support/outcome.h"
 #include "tests/support/temp_folder.h"
 
 #ifndef _WIN32

@@ -9,8 +9,8 @@
 #include "package/package_files.h"
 #include "package/unsigned_conversion.h"
 #include "platform/native_string.h"
-#include "tests/support/outcome.h"
 #include "tests/support/fake_services.h"
+#include "tests/support/outcome.h"
 #include "tests/support/temp_folder.h"
 
 namespace velkora {
