@@ -158,6 +158,7 @@ TEST(FaultDumpParser, TakesExactlyTheCountedRecordsBetweenTheMarkers) {
         {framed("001\r\n001 A 00001 00002\r\n") + "\x1B[31mflt\r\n002 X 1 2\r\n", "1 A - 1 2"},
         {framed("003\r\n999 A 255 65535 00000\r\n000 B 000 70000 99999\r\n100 C 65536 65537\r\n"),
          "999 A 255 65535 0;0 B 0 4464 34463;100 C - 0 1"},
+        {"001\r\n001 A 00001 00002\r\n" + kEnd + kBegin, "1 A - 1 2"},  // markers in any order
         {"000\r\n" + kEnd, kMarkers},
         {kBegin + "000\r\n[EOL] DATA DUMP END\r\n", kMarkers},
         {framed("000\r\n") + "\x1B[", kFailed + "unsupported text format."},

@@ -34,8 +34,9 @@ namespace {
 struct {
     int initResult = 0;
     std::vector<hid_device_info> listed;
-    int result = 0;  // of a write or a read; an open fails when it is negative
-    int error = 0;   // errno of a failing call; 0 leaves errno alone
+    int result = 0;      // of a write or a read; an open fails when it is negative
+    int plainRead = -1;  // of a read without a time-out
+    int error = 0;       // errno of a failing call; 0 leaves errno alone
     const wchar_t* errorText = nullptr;
     std::string calls;
 } hidapi;
@@ -82,6 +83,9 @@ int hid_read_timeout(hid_device* device, unsigned char* data, size_t length, int
     data[length - 1] = 0xC3;
     return call("read " + std::to_string(length) + " " + std::to_string(milliseconds), device,
                 hidapi.result < 0, hidapi.result);
+}
+int hid_read(hid_device* device, unsigned char*, size_t length) {
+    return call("plain read " + std::to_string(length), device, false, hidapi.plainRead);
 }
 const wchar_t* hid_error(hid_device*) {
     return hidapi.errorText;
@@ -294,6 +298,18 @@ TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
         EXPECT_EQ(hidapi.calls + statuses[static_cast<int>(r.status)] + " " +
                       std::to_string(r.bytes) + " " + r.errorDetail,
                   c.ending);
+    }
+    // A read that fails without an errno has met a device that is gone: one plain read still
+    // collects an answer queued before the hang-up, else the failure reads as ENODEV.
+    for (const int queued : {64, -1}) {
+        hidapi.calls = "";
+        hidapi.result = -1;
+        hidapi.error = 0;
+        hidapi.plainRead = queued;
+        errno = EINVAL;
+        const HidIoResult r = opened.connection->read(buffer, 1000);
+        EXPECT_EQ(hidapi.calls + std::to_string(r.bytes) + " " + r.errorDetail,
+                  "read 65 1000\nplain read 65\n" + std::string(queued > 0 ? "64 " : "0 errno 19"));
     }
     EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
     hidapi.calls = "";

@@ -77,5 +77,20 @@ TEST_F(TerminalKeys, ASignalDuringTheWaitLeavesTheTerminalAsItWas) {
     }
 }
 
+// The wait's own signal handlers go when it ends: an interrupt that the updater's parent
+// ignores, as a shell does for a program in the background, stays ignored at the menu.
+TEST(TerminalKeysAfterTheWait, AnIgnoredInterruptStaysIgnored) {
+    const testing::DemoCopy copy(
+        "[bootloader]\ncompatibility = 0x03\n[application]\ncompatibility = 0x03\n"
+        "[timing]\nplug_in_ms = 300\n");
+    const auto previous = std::signal(SIGINT, SIG_IGN);
+    const auto demo = copy.start(true);
+    std::signal(SIGINT, previous);
+    demo->readUntil("Selection: ");
+    demo->signal(SIGINT);
+    demo->writeInput("4\n");
+    EXPECT_EQ(demo->wait(), 0);
+}
+
 }  // namespace
 }  // namespace velkora
