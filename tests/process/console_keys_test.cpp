@@ -4,7 +4,7 @@
 #include <csignal>
 #include <thread>
 
-#include "tests/process/demo_copy.h"
+#include "tests/process/child_process.h"
 
 namespace velkora {
 namespace {

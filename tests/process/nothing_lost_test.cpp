@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process/demo_copy.h"
+#include "tests/process/child_process.h"
 
 namespace velkora {
 namespace {

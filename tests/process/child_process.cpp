@@ -1,5 +1,6 @@
-#include "tests/support/child_process.h"
+#include "tests/process/child_process.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <poll.h>
@@ -12,6 +13,8 @@
 #include <cstdlib>
 
 namespace velkora::testing {
+
+constexpr const char* kDemoProgramName = "velkora-updater-demo";
 
 struct ChildProcess::Impl {
     pid_t pid = -1;
@@ -161,6 +164,48 @@ void ChildProcess::writeInput(const std::string& text) {
             throw std::runtime_error("writing to the child's input failed");
         }
     }
+}
+
+DemoCopy::DemoCopy(const std::string& scenarioText) {
+    namespace fs = std::filesystem;
+    fs::copy_file((programsFolder().parent_path() / "demo") / kDemoProgramName,
+                  folder_.path() / kDemoProgramName);
+    fs::copy((programsFolder().parent_path() / "demo") / "firmware", folder_.path() / "firmware",
+             fs::copy_options::recursive);
+    writeFileText(folder_.path() / "scenario.scn", scenarioText);
+}
+
+std::unique_ptr<ChildProcess> DemoCopy::start(bool terminal) const {
+    return std::make_unique<ChildProcess>(
+        folder_.path() / kDemoProgramName,
+        std::vector<std::string>{"--scenario", (folder_.path() / "scenario.scn").string()},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()}, terminal);
+}
+
+std::unique_ptr<ChildProcess> DemoCopy::startUpdater() const {
+    return std::make_unique<ChildProcess>(
+        programsFolder() / "velkora-updater", std::vector<std::string>{},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string()});
+}
+
+std::vector<std::filesystem::path> DemoCopy::files(const std::string& prefix) const {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path() / "logs", error)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            found.push_back(entry.path());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string consoleText(std::string output) {
+    std::erase(output, '\r');
+    if (output.starts_with("velkora-updater-demo:")) {
+        output.erase(0, output.find('\n') + 1);
+    }
+    return output;
 }
 
 }  // namespace velkora::testing

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace velkora::testing {
 
-// A program started by a test, with its standard input and output connected to pipes (POSIX
-// systems only: the processes that the tests start need a terminal, signals and limits).
+// A program started by a test, with its standard input and output connected to pipes.
 class ChildProcess {
   public:
     // Starts the program with the arguments; `extraEnvironment` holds "NAME=value" entries
@@ -61,11 +62,28 @@ class ChildProcess {
 // The folder that holds the running test program (and, beside it, every other program).
 std::filesystem::path programsFolder();
 
-// The build puts the demo, with its firmware package and scenarios, in a folder of its own
-// beside the one that holds the test programs.
-inline std::filesystem::path builtDemoFolder() {
-    return programsFolder().parent_path() / "demo";
-}
-inline constexpr const char* kDemoProgramName = "velkora-updater-demo";
+// A copy of velkora-updater-demo (which the build puts in a folder of its own beside the
+// programs) in a temporary folder, with its firmware package and a scenario, so that every
+// test sees only its own logs; each copy also has its own runtime folder for the
+// single-instance lock, which the updater started beside it shares.
+class DemoCopy {
+  public:
+    explicit DemoCopy(const std::string& scenarioText);
+
+    // Starts the demo on its scenario, or the updater itself; `terminal` as for ChildProcess.
+    std::unique_ptr<ChildProcess> start(bool terminal = false) const;
+    std::unique_ptr<ChildProcess> startUpdater() const;
+
+    // The files in logs/ whose names start with `prefix`, sorted by name, which for run logs
+    // and fault dumps is the order in which they were written.
+    std::vector<std::filesystem::path> files(const std::string& prefix) const;
+
+  private:
+    TempFolder folder_;
+    TempFolder runtime_;
+};
+
+// The console text with plain line feeds and without the demo's note on its error stream.
+std::string consoleText(std::string output);
 
 }  // namespace velkora::testing
