@@ -202,12 +202,6 @@ SessionResult runFlow(const Flow& flow, const std::string& faults) {
     return runSession(session);
 }
 
-int exitRequests(const SessionResult& result) {
-    const std::vector<std::string> requests = requestLines(result);
-    return static_cast<int>(std::count_if(requests.begin(), requests.end(),
-                                          [](const auto& r) { return r.starts_with("EXIT "); }));
-}
-
 std::vector<std::string> dumps(const SessionResult& result) {
     std::vector<std::string> saved;
     for (const auto& [name, content] : result.files) {

@@ -41,22 +41,6 @@ std::string withStablePaths(std::string text, const std::string& folder) {
     return std::regex_replace(text, stamp, "YYYYMMDD_HHMMSS");
 }
 
-// "2026-01-01 00:00:16 text" -> "text"; only the stamp's shape is checked, so that a log reads
-// the same in every time zone.
-std::vector<std::string> logLines(const std::string& text, const std::string& folder) {
-    static const std::regex stamp("^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ");
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        line = std::regex_search(line, stamp) ? line.substr(20) : "<no time stamp> " + line;
-        lines.push_back(withStablePaths(line, folder));
-    }
-    return lines;
-}
-
 void writePackage(const std::filesystem::path& programFolder, const PackageProfile& profile) {
     std::string image = "VELKORA-SIM-IMAGE compatibility=" + formatHexByte(profile.compatibility) +
                         " version=" + profile.version + "\n";
@@ -129,7 +113,9 @@ SessionResult runSession(const Session& session) {
         }
         result.files[shown] = content;
         if (name.starts_with("logs/update_")) {
-            result.logs[shown] = logLines(content, folderText);
+            for (const std::string& line : logLinesOf(content)) {
+                result.logs[shown].push_back(withStablePaths(line, folderText));
+            }
         }
     }
     return result;
@@ -157,6 +143,13 @@ std::vector<std::string> requestLines(const SessionResult& result) {
         lines.push_back(line);
     }
     return lines;
+}
+
+int exitRequests(const SessionResult& result) {
+    return static_cast<int>(std::count_if(
+        result.requests.begin(), result.requests.end(), [](const sim::ReceivedRequest& received) {
+            return sim::scenario::commandName(received.request.command) == "EXIT";
+        }));
 }
 
 std::string visible(const std::string& text) {

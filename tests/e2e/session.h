@@ -58,6 +58,9 @@ std::vector<std::string> allLogLines(const SessionResult& result);
 // One request per line: "GET_CONFIG seq 2", with " payload 01 02" when it carried one.
 std::vector<std::string> requestLines(const SessionResult& result);
 
+// How many EXIT requests the adapter received.
+int exitRequests(const SessionResult& result);
+
 // The whole session as plain text for a golden file: console, exit codes, run logs, files
 // written and the requests the adapter received, control characters shown as <CR>, <ESC>
 // and <0xNN>.

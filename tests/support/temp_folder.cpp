@@ -1,6 +1,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -29,16 +30,26 @@ std::string readFileText(const std::filesystem::path& path) {
     return content.str();
 }
 
-std::vector<std::string> readLogLines(const std::filesystem::path& logFile) {
+std::vector<std::string> logLinesOf(const std::string& text) {
+    constexpr std::string_view kStamp = "0000-00-00 00:00:00 ";  // 0: any digit
     std::vector<std::string> lines;
-    std::istringstream text(readFileText(logFile));
-    for (std::string line; std::getline(text, line);) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
         if (line.ends_with('\r')) {
             line.pop_back();
         }
-        lines.push_back(line.size() >= 20 ? line.substr(20) : line);  // "YYYY-MM-DD HH:MM:SS "
+        bool stamped = line.size() >= kStamp.size();
+        for (std::size_t i = 0; stamped && i < kStamp.size(); ++i) {
+            stamped = kStamp[i] == '0' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0
+                                       : line[i] == kStamp[i];
+        }
+        lines.push_back(stamped ? line.substr(kStamp.size()) : "<no time stamp> " + line);
     }
     return lines;
+}
+
+std::vector<std::string> readLogLines(const std::filesystem::path& logFile) {
+    return logLinesOf(readFileText(logFile));
 }
 
 void writeFileText(const std::filesystem::path& path, const std::string& text) {

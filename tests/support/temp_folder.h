@@ -24,8 +24,10 @@ class TempFolder {
 // The whole content of a file as bytes; empty when it cannot be read.
 std::string readFileText(const std::filesystem::path& path);
 
-// The texts of a run log's lines, without their 19-character time stamps and the space after
-// them, and without line ends.
+// The texts of a run log's lines without line ends and without their time stamps
+// ("2026-01-01 00:00:16 "), only whose shape is checked, so that a log reads the same in every
+// time zone; a line without one is marked "<no time stamp> ".
+std::vector<std::string> logLinesOf(const std::string& text);
 std::vector<std::string> readLogLines(const std::filesystem::path& logFile);
 
 // Writes the bytes into a file, creating or replacing it.
