@@ -70,6 +70,7 @@ TEST(NothingLost, RestartsWithinOneSecondKeepEveryRunLog) {
     updater->closeInput();
     const std::string console = consoleText(updater->readAll());
     EXPECT_EQ(updater->wait(), 0) << console;
+    EXPECT_NE(console.find("Selection: Restarting updater...\n\n"), std::string::npos);
 
     const auto logs = demo.files("update_");
     ASSERT_EQ(logs.size(), 6u) << console;
