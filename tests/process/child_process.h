@@ -9,58 +9,37 @@
 
 namespace velkora::testing {
 
-// A program started by a test, with its standard input and output connected to pipes.
+// A program started by a test, its standard input and output on pipes or, with `terminal`, on
+// a pseudo-terminal that is also its controlling terminal. `environment` holds "NAME=value"
+// entries added to the test's own. Reads give up after 30 s without output, so that a child
+// that stops writing without ending fails the test instead of hanging it.
 class ChildProcess {
   public:
-    // Starts the program with the arguments; `extraEnvironment` holds "NAME=value" entries
-    // added to the test's own environment. `terminal` gives the child a pseudo-terminal of
-    // its own as its controlling terminal, standard input and output.
     ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& extraEnvironment = {}, bool terminal = false);
+                 const std::vector<std::string>& environment, bool terminal);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Reads the child's output up to the next line break (without it); empty at the end.
-    std::string readLine();
-
-    // Reads the child's output until it ends with `marker` (a prompt without a line break,
-    // for instance) and returns all of it; what was read before the end if the marker never
-    // comes.
+    // The output until it ends with `marker`, or until the child's output ends.
     std::string readUntil(const std::string& marker);
-
-    // Writes the text to the child's standard input, all of it, as typed answers.
-    void writeInput(const std::string& text);
-
-    // Closes the child's standard input.
-    void closeInput();
-
-    // Ends the child at once, as SIGKILL or TerminateProcess do: no clean-up runs in it.
-    void kill();
-
-    // Waits for the child to end; returns its exit code.
-    int wait();
-
-    // Everything the child writes until it ends.
     std::string readAll();
-
-    // Sends the child a signal.
+    void writeInput(const std::string& text);  // all of it, as typed answers
+    void closeInput();
+    void kill();  // SIGKILL: no clean-up runs in the child
     void signal(int number);
+    int wait();  // the exit code, 128 + the signal's number when a signal ended it
 
     // Whether the child's terminal reads whole lines and echoes them, as a shell leaves it.
     bool terminalInLineMode() const;
 
   private:
-    // Some bytes read or written, 0 at the end or on a failure.
-    std::size_t readSome(char* buffer, std::size_t size);
-    std::size_t writeSome(const char* text, std::size_t size);
-
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    int pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
 };
-
-// The folder that holds the running test program (and, beside it, every other program).
-std::filesystem::path programsFolder();
 
 // A copy of velkora-updater-demo (which the build puts in a folder of its own beside the
 // programs) in a temporary folder, with its firmware package and a scenario, so that every
@@ -70,7 +49,7 @@ class DemoCopy {
   public:
     explicit DemoCopy(const std::string& scenarioText);
 
-    // Starts the demo on its scenario, or the updater itself; `terminal` as for ChildProcess.
+    // The demo on its scenario, or the updater itself; `terminal` as for ChildProcess.
     std::unique_ptr<ChildProcess> start(bool terminal = false) const;
     std::unique_ptr<ChildProcess> startUpdater() const;
 
@@ -79,6 +58,10 @@ class DemoCopy {
     std::vector<std::filesystem::path> files(const std::string& prefix) const;
 
   private:
+    std::unique_ptr<ChildProcess> launch(const std::filesystem::path& program,
+                                         const std::vector<std::string>& arguments,
+                                         bool terminal) const;
+
     TempFolder folder_;
     TempFolder runtime_;
 };
