@@ -17,26 +17,6 @@ constexpr const char* kInvalidParameter = "Windows error 87";
 // Extra interfaces use presence tokens far away from the adapter's.
 constexpr std::uint64_t kExtraPresenceBase = std::uint64_t{1} << 48;
 
-// An extra interface shows the strings of the identity it plays, as another Velkora of the
-// same kind would; only its path and serial number are its own.
-platform::HidDeviceInfo extraInfo(const ExtraInterfaceProfile& profile, std::size_t index,
-                                  const IdentityProfile& identity) {
-    const std::string path = "\\\\?\\hid#vid_0483&pid_a5b9#9&5e" + std::to_string(index) +
-                             "c0ffee&0&000" + std::to_string(index) +
-                             "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-    switch (profile.kind) {
-        case ExtraInterfaceProfile::Kind::Bootloader:
-            return {platform::fromUtf8(path), identity.manufacturer, identity.bootloaderProduct,
-                    profile.serial};
-        case ExtraInterfaceProfile::Kind::Management:
-            return {platform::fromUtf8(path), identity.manufacturer, identity.managementProduct,
-                    profile.serial};
-        case ExtraInterfaceProfile::Kind::Unreadable:
-            break;
-    }
-    return {platform::fromUtf8(path), "", "", ""};
-}
-
 class SimConnection final : public platform::HidConnection {
   public:
     SimConnection(SimulatedBus& bus, std::uint64_t channel) : bus_(bus), channel_(channel) {}
@@ -58,11 +38,31 @@ class SimConnection final : public platform::HidConnection {
 
 }  // namespace
 
+// An extra interface shows the strings of the identity it plays, as another Velkora of the
+// same kind would; only its path and serial number are its own.
+platform::HidDeviceInfo extraInterfaceInfo(const ExtraInterfaceProfile& profile, std::size_t index,
+                                           const IdentityProfile& identity) {
+    const std::string path = "\\\\?\\hid#vid_0483&pid_a5b9#9&5e" + std::to_string(index) +
+                             "c0ffee&0&000" + std::to_string(index) +
+                             "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    switch (profile.kind) {
+        case ExtraInterfaceProfile::Kind::Bootloader:
+            return {platform::fromUtf8(path), identity.manufacturer, identity.bootloaderProduct,
+                    profile.serial};
+        case ExtraInterfaceProfile::Kind::Management:
+            return {platform::fromUtf8(path), identity.manufacturer, identity.managementProduct,
+                    profile.serial};
+        case ExtraInterfaceProfile::Kind::Unreadable:
+            break;
+    }
+    return {platform::fromUtf8(path), "", "", ""};
+}
+
 SimulatedBus::SimulatedBus(Timeline& timeline, SimulatedAdapter& adapter,
                            std::vector<ExtraInterfaceProfile> extras, bool usbFrames)
     : timeline_(timeline), adapter_(adapter), usbFrames_(usbFrames) {
     for (std::size_t i = 0; i < extras.size(); ++i) {
-        extras_.push_back(Extra{extraInfo(extras[i], i, adapter.profile().identity),
+        extras_.push_back(Extra{extraInterfaceInfo(extras[i], i, adapter.profile().identity),
                                 kExtraPresenceBase + i, extras[i].appearMs,
                                 extras[i].appearMs == 0});
     }

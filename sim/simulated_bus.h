@@ -12,6 +12,11 @@
 
 namespace velkora::sim {
 
+// What the bus lists for the `index`th extra interface: the strings of the identity it plays,
+// as another Velkora of the same kind would show them, with a path and serial of its own.
+platform::HidDeviceInfo extraInterfaceInfo(const ExtraInterfaceProfile& profile, std::size_t index,
+                                           const IdentityProfile& identity);
+
 // The HID bus as the updater sees it through the platform seam: the simulated adapter and any
 // extra interfaces of the bus faults. Connections behave like Windows HID handles: each has
 // its own queue of input reports (32 deep, the oldest dropped when full), reports sent while

@@ -10,6 +10,7 @@
 
 #include "sim/scenario_reader.h"
 #include "sim/simulated_adapter.h"
+#include "sim/simulated_bus.h"
 #include "sim/timeline.h"
 #include "sim/uhid/uhid_device.h"
 
@@ -109,15 +110,10 @@ class Bridge {
     }
 
     void showExtra(std::size_t index) {
-        using Kind = velkora::sim::ExtraInterfaceProfile::Kind;
-        const velkora::sim::ExtraInterfaceProfile& extra = extraProfiles_[index];
-        const velkora::sim::IdentityProfile& identity = adapter_.profile().identity;
-        const std::string product = extra.kind == Kind::Bootloader   ? identity.bootloaderProduct
-                                    : extra.kind == Kind::Management ? identity.managementProduct
-                                                                     : std::string();
-        const std::string serial = extra.kind == Kind::Unreadable ? std::string() : extra.serial;
-        extras_[index]->create(product, serial);
-        say("extra interface appeared as \"" + product + "\" serial " + serial);
+        const velkora::platform::HidDeviceInfo info = velkora::sim::extraInterfaceInfo(
+            extraProfiles_[index], index, adapter_.profile().identity);
+        extras_[index]->create(info.product, info.serial);
+        say("extra interface appeared as \"" + info.product + "\" serial " + info.serial);
     }
 
     void say(const std::string& text) const {
