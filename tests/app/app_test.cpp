@@ -12,7 +12,7 @@
 #include "app/entry_point.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/outcome.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>

@@ -10,7 +10,7 @@
 #include "platform/sha256.h"
 #include "sim/scenario_reader.h"
 #include "sim/scenario_values.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 namespace velkora::testing {
 namespace {

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "tests/e2e/session.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 namespace velkora::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/native_string.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/outcome.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 namespace velkora {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/new_file.h"
 #include "tests/support/outcome.h"
 #include "tests/support/scripted_hid_port.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>

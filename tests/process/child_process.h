@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 namespace velkora::testing {
 

@@ -7,7 +7,7 @@
 #include "hid/hid_device.h"
 #include "tests/support/outcome.h"
 #include "tests/support/scripted_hid_port.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 namespace velkora::testing {
 

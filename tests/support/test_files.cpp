@@ -1,4 +1,4 @@
-#include "tests/support/temp_folder.h"
+#include "tests/support/test_files.h"
 
 #include <atomic>
 #include <cctype>

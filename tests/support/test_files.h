@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+// The files of a test: a temporary folder of its own, whole files read and written, and the
+// lines of a run log.
 namespace velkora::testing {
 
 // A fresh empty folder under the system's temporary folder, removed with everything in it
