@@ -86,50 +86,6 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
     }
 }
 
-// A simulated adapter with one fault, without item 7, whose other stored settings differ from
-// the defaults (all 0) but in item 2.
-sim::AdapterProfile adapter(const sim::FaultProfile& fault) {
-    sim::AdapterProfile profile = sim::defaultAdapterProfile();
-    for (std::size_t id = 1; id <= 9; ++id) {
-        profile.config[id - 1] = {id != 7, std::uint8_t(id == 2 ? 0 : id == 5 ? 2 : 1), 0};
-    }
-    profile.faults = {fault};
-    return profile;
-}
-
-// Runs the mode on the adapter in its bootloader; returns its failure, what the management
-// interface received (command - 0x80, "/" and the sequence) and the run log.
-std::string runMode(testing::SimServices& sim, std::istream& in) {
-    const platform::Services& base = sim.services();
-    platform::Services services{base.clock, base.hid, base.keys, base.host, in, base.out};
-    RunLog log = openRunLog(sim.host.programFolder(), base.clock);
-    const HidDeviceInfo bootloader = services.hid.enumerate().front();
-    HidHandle handle = openHidDevice(services, bootloader.path);
-    std::uint8_t sequence = 4;
-    const auto mode = [&] { runConfigurationMode(services, handle, sequence, bootloader, log); };
-    std::string text = testing::outcomeOf(mode) + "\n";
-    for (const sim::ReceivedRequest& received : sim.adapter().requests()) {
-        if (received.identity == sim::Identity::Application) {
-            text += std::to_string(received.request.command - 128) + "/" +
-                    std::to_string(received.request.sequence) + " ";
-        }
-    }
-    for (const std::string& line : testing::readLogLines(log.path())) {
-        text += "\n" + line;
-    }
-    return text;
-}
-
-// True when the excerpts, separated by "|", appear in the text in this order.
-bool appearInOrder(const std::string& text, const std::string& excerpts) {
-    std::istringstream split(excerpts);
-    std::size_t at = 0;
-    for (std::string excerpt; at != std::string::npos && std::getline(split, excerpt, '|');) {
-        at = text.find(excerpt, at);
-    }
-    return at != std::string::npos;
-}
-
 // A console whose every read throws something that is no standard exception.
 class ThrowingInput : public std::streambuf {
   protected:
@@ -140,48 +96,23 @@ class ThrowingInput : public std::streambuf {
 // management interface with one quiet EXIT and closes it before the throw goes on.
 TEST(ConfigurationMode, LeavesTheInterfaceWhateverIsThrown) {
     testing::TempFolder folder;
-    testing::SimServices sim(folder.path(), adapter({}));
+    testing::SimServices sim(folder.path(), sim::defaultAdapterProfile());
     ThrowingInput throwing;
     std::istream in(&throwing);
     in.exceptions(std::ios::badbit);  // the stream passes its buffer's throw on
-    EXPECT_THROW(runMode(sim, in), int);
+    const platform::Services& base = sim.services();
+    platform::Services services{base.clock, base.hid, base.keys, base.host, in, base.out};
+    RunLog log = openRunLog(folder.path(), base.clock);
+    const HidDeviceInfo bootloader = services.hid.enumerate().front();
+    std::uint8_t sequence = 4;
+    EXPECT_THROW(
+        {
+            HidHandle handle = openHidDevice(services, bootloader.path);
+            runConfigurationMode(services, handle, sequence, bootloader, log);
+        },
+        int);
     EXPECT_EQ(sim.adapter().requests().back().request.command, 0x81);
     EXPECT_EQ(sim.bus().openConnections(), 0u);
-}
-
-// A fault, then "lines typed#console excerpts#excerpts of failure, requests and run log", the
-// lines and excerpts separated by "|".
-TEST(ConfigurationMode, ChangesOnlyWhatTheDeviceConfirms) {
-    const std::vector<std::pair<sim::FaultProfile, std::string>> rows{
-        {{},
-         "1|7|1|\xEF\xBC\x95|1|9||1|5|1|4"
-         "#not available.\n|not available.\n|PPS values:\n0. Disabled\n1. Enabled\nValue (Enter"
-         "|switch values:\n0. Disabled\n1. WaitForever\n2.|WaitForever *\n6. Hot swap: Enabled\n8."
-         "|Exited without#\n3/1 4/2 5/3 4/4 1/5 |item=0x05 value=1"},
-        {{}, "2|4#Off *\n2. LED mode: Default\n3. Ramp rate: Safe *\n#7/3 4/4 1/5 |RESET_CONFIG"},
-        {{0x86, 1, sim::FaultKind::Status, 6},
-         "1|3|2|3|maybe|y|3|n|3|y"
-         "#answer Y or N.\n|Store failed. Staged settings are still available.\n|Aggressive10 *"
-         "|Store accepted. Device is restarting.\n#6/6 4/7 4/8 6/9 \n"
-         "|FAILED; staged settings remain available|closed before device reset"},
-        {{0x85, 1, sim::FaultKind::Status, 0},
-         "1|2|1##did not reflect the accepted item change.\n3/1 4/2 5/3 4/4 1/5 "},
-        {{0x84, 2, sim::FaultKind::OmitItem, 1},
-         "2##availability changed during this session.\n3/1 4/2 7/3 4/4 1/5 "}};
-    for (const auto& [fault, row] : rows) {
-        const std::size_t console = row.find('#'), outcome = row.find('#', console + 1);
-        testing::TempFolder folder;
-        testing::UserScript typed;
-        std::istringstream lines(row.substr(0, console));
-        for (std::string line; std::getline(lines, line, '|');) {
-            typed.lines.push_back({0, line});
-        }
-        testing::SimServices sim(folder.path(), adapter(fault), typed);
-        const std::string text = runMode(sim, sim.services().in);
-        EXPECT_TRUE(appearInOrder(text, row.substr(outcome + 1))) << text;
-        EXPECT_TRUE(appearInOrder(sim.printed(), row.substr(console + 1, outcome - console - 1)));
-        EXPECT_EQ(sim.bus().openConnections(), 0u);
-    }
 }
 
 }  // namespace
