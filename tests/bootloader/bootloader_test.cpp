@@ -41,8 +41,6 @@ TEST(Bootloader, DecodesEveryFieldFromItsOffsetAndNamesItsStatus) {
     EXPECT_EQ(formatVersion(decoded.bootloaderVersion) + formatVersion(decoded.hardwareVersion),
               "1.2.3.45.6.7.8");
     EXPECT_EQ(decoded.compatibility, 0x1F);
-    info[1] = 1;
-    EXPECT_EQ(parseBootloaderInfo(answer(0, info)).deviceId, (std::array<std::uint8_t, 12>{}));
     const AppInfo app = parseAppInfo(answer(0, {1, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 3}));
     EXPECT_EQ(formatVersion(app.hardwareInterface) + formatVersion(app.softwareVersion),
               "1.2.3.45.6.7.8");
