@@ -1,6 +1,6 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <map>
 #include <optional>
 
@@ -62,9 +62,12 @@ struct Failure {
 };
 using Outcome = std::optional<Failure>;
 
-enum Kind { NoAnswer, StaleOnly, BadMagic, BadVersion, NoReportId, Unplug };
-constexpr const char* kKindNames[] = {"NoAnswer",     "OnlyStaleAndForeign", "WrongMagic",
-                                      "WrongVersion", "SixtyFourBytes",      "Unplugged"};
+// The kinds of fault, each with its name in a test's name and the scenario word that plants it.
+enum Kind { NoAnswer, StaleOnly, BadMagic, BadVersion, NoReportId, Unplug, kKinds };
+constexpr std::pair<const char*, const char*> kFaults[] = {
+    {"NoAnswer", "no_answer"},          {"OnlyStaleAndForeign", "bad_sequence"},
+    {"WrongMagic", "bad_magic"},        {"WrongVersion", "bad_version"},
+    {"SixtyFourBytes", "no_report_id"}, {"Unplugged", "unplug"}};
 
 // One request of one flow, and what a lost answer, only stale ones, a wrong header and an
 // unplug lead to.
@@ -167,35 +170,25 @@ std::vector<Target> targets() {
     };
 }
 
-// The scenario lines of a fault of the kind aimed at the target's request.
-std::string faultLines(const Target& t, Kind kind) {
+// The scenario lines of a fault of the kind aimed at the target's request. Within a dump, a
+// stale report is one of an earlier download.
+std::string faultLines(const Target& t, int kind) {
     const std::size_t space = t.request.find(' ', t.request.find(' ') + 1);
     const std::string at = t.request.substr(0, space) + " = ";
     const std::string report = space == std::string::npos ? "" : t.request.substr(space);
-    switch (kind) {
-        case NoAnswer:
-            return at + "no_answer" + report;
-        case StaleOnly:  // within a dump, a stale report is one of an earlier download
-            return report.empty() ? at + "stale 2\n" + at + "foreign 2\n" + at + "answer_lost"
-                                  : at + "bad_sequence" + report;
-        case BadMagic:
-            return at + "bad_magic" + report;
-        case BadVersion:
-            return at + "bad_version" + report;
-        case NoReportId:
-            return at + "no_report_id" + report;
-        default:
-            return at + "unplug" + report;
+    if (kind == StaleOnly && report.empty()) {
+        return at + "stale 2\n" + at + "foreign 2\n" + at + "answer_lost";
     }
+    return at + kFaults[kind].second + report;
 }
 
 SessionResult runFlow(const Flow& flow, const std::string& faults) {
-    Session session;
-    session.scenarioName = "adapter.scn + three_faults.scn";
-    session.scenario = scenarioText("adapter.scn") + "\n" + scenarioText("three_faults.scn") +
-                       "\n" + flow.settings + "\n[faults]\n" + faults + "\n";
-    session.package = PackageProfile{};
-    session.arguments = flow.arguments;
+    Session session{.scenarioName = "adapter.scn + three_faults.scn",
+                    .scenario = scenarioText("adapter.scn") + "\n" +
+                                scenarioText("three_faults.scn") + "\n" + flow.settings +
+                                "\n[faults]\n" + faults + "\n",
+                    .arguments = flow.arguments,
+                    .package = 0x03};
     for (const std::string& line : flow.typed) {
         session.user.lines.push_back({0, line});
     }
@@ -219,8 +212,8 @@ const SessionResult& cleanRun(const Flow& flow) {
     if (!runs.contains(flow.name)) {
         SessionResult result = runFlow(flow, "");
         EXPECT_EQ(result.exitCodes, std::vector<int>{0}) << flow.name;
-        EXPECT_EQ(allLogLines(result).back(), flow.lastLog) << flow.name;
-        EXPECT_EQ(exitRequests(result), flow.exits) << flow.name;
+        EXPECT_EQ(result.logLines.back(), flow.lastLog) << flow.name;
+        EXPECT_EQ(result.exits, flow.exits) << flow.name;
         runs.emplace(flow.name, std::move(result));
     }
     return runs.at(flow.name);
@@ -230,14 +223,13 @@ void PrintTo(const Target& target, std::ostream* out) {
     *out << target.name;
 }
 
-using MatrixCase = std::tuple<Target, Kind>;
+using MatrixCase = std::tuple<Target, int>;
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
 TEST_P(FaultMatrix, EndsAsPrescribed) {
     const auto& [target, kind] = GetParam();
     const SessionResult result = runFlow(*target.flow, faultLines(target, kind));
     const SessionResult& clean = cleanRun(*target.flow);
-    EXPECT_EQ(result.openConnections, 0u) << "every HID handle is closed on the way out";
     EXPECT_LT(result.virtualMs, 120000u) << "no hang";
 
     const Outcome outcomes[] = {target.lost,   target.stale, target.header,
@@ -245,26 +237,25 @@ TEST_P(FaultMatrix, EndsAsPrescribed) {
     const Outcome& failure = outcomes[kind];
     if (!failure) {
         EXPECT_EQ(result.exitCodes, clean.exitCodes);
-        EXPECT_EQ(visible(result.printed), visible(clean.printed));
+        EXPECT_EQ(result.printed, clean.printed);
         EXPECT_EQ(result.logs, clean.logs);
         EXPECT_EQ(dumps(result), dumps(clean));
-        EXPECT_EQ(exitRequests(result), exitRequests(clean));
+        EXPECT_EQ(result.exits, clean.exits);
         return;
     }
     // Configuration mode, chosen with 6, reports its failures under a heading of its own.
     const bool configuration = target.flow->typed.front() == "6";
     const std::string heading = configuration ? "Configuration failed." : "Update failed.";
     EXPECT_EQ(result.exitCodes, std::vector<int>{1});
-    EXPECT_TRUE(result.printed.ends_with("\n" + heading + "\n" + failure->message +
-                                         "\n\nPress Enter to close."))
-        << visible(result.printed.substr(result.printed.size() - 300));
+    EXPECT_THAT(result.printed, ::testing::EndsWith("\n" + heading + "\n" + failure->message +
+                                                    "\n\nPress Enter to close."));
     EXPECT_EQ(result.printed.find("Update complete."), std::string::npos);
     EXPECT_EQ(result.printed.find("Store accepted."), std::string::npos);
-    const std::vector<std::string> log = allLogLines(result);
+    const std::vector<std::string>& log = result.logLines;
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const auto& line) {
         return line.starts_with(failure->log);
     })) << failure->log;
-    EXPECT_EQ(exitRequests(result), failure->exits);
+    EXPECT_EQ(result.exits, failure->exits);
     // Only a fault log verified whole is saved, and exactly as rendered.
     EXPECT_EQ(dumps(result), failure->saved ? dumps(cleanRun(kFaultLog)) : dumps(SessionResult{}));
     EXPECT_EQ(result.printed.find("Total number of faults") != std::string::npos, failure->saved);
@@ -272,11 +263,10 @@ TEST_P(FaultMatrix, EndsAsPrescribed) {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FaultMatrix,
                          ::testing::Combine(::testing::ValuesIn(targets()),
-                                            ::testing::Values(NoAnswer, StaleOnly, BadMagic,
-                                                              BadVersion, NoReportId, Unplug)),
+                                            ::testing::Range(0, int{kKinds})),
                          [](const ::testing::TestParamInfo<MatrixCase>& row) {
                              return std::string(std::get<0>(row.param).name) + "_" +
-                                    kKindNames[std::get<1>(row.param)];
+                                    kFaults[std::get<1>(row.param)].first;
                          });
 
 }  // namespace
