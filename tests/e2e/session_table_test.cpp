@@ -21,13 +21,10 @@ struct Row {
     std::vector<std::pair<std::string, std::string>> lines;
 
     std::vector<std::string> all(const std::string& key) const {
-        std::vector<std::string> values;
-        for (const auto& [k, value] : lines) {
-            if (k == key) {
-                values.push_back(value);
-            }
-        }
-        return values;
+        auto values = lines |
+                      std::views::filter([&](const auto& line) { return line.first == key; }) |
+                      std::views::values;
+        return {values.begin(), values.end()};
     }
 };
 
@@ -121,13 +118,11 @@ Session sessionOf(const Row& row) {
 std::string visible(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        if (c == '\n' || c == '\t' || static_cast<unsigned char>(c) >= 0x20) {
-            out += c;
-        } else {
-            out += c == '\r'     ? "<CR>"
-                   : c == '\x1b' ? "<ESC>"
-                                 : "<" + formatHexByte(static_cast<std::uint8_t>(c)) + ">";
-        }
+        const auto byte = static_cast<std::uint8_t>(c);
+        out += c == '\r'                               ? "<CR>"
+               : c == '\x1b'                           ? "<ESC>"
+               : byte < 0x20 && c != '\n' && c != '\t' ? "<" + formatHexByte(byte) + ">"
+                                                       : std::string(1, c);
     }
     return out;
 }
