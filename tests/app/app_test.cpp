@@ -14,12 +14,6 @@
 #include "tests/support/outcome.h"
 #include "tests/support/test_files.h"
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
 namespace velkora {
 namespace {
 
@@ -199,25 +193,6 @@ TEST(RunLog, EachRunGetsANewLogOfStampedLinesThatAreOnDiskAtOnce) {
     EXPECT_EQ(second.writeFaultDump("b"), logs / ("fault_dump_" + next + "_2.txt"));
     EXPECT_EQ(readFileText(logs / ("fault_dump_" + next + ".txt")), text);
 }
-
-#ifndef _WIN32
-// A fault log cut short would read like a shorter one: only a whole one may stay.
-TEST(RunLog, ADumpThatCannotBeWrittenWholeIsRemoved) {
-    testing::TempFolder folder;
-    testing::ManualClock clock;
-    RunLog log = openRunLog(folder.path(), clock);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit small{4, saved.rlim_max};
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    const std::string message = outcomeOf([&] { log.writeFaultDump("longer than four bytes"); });
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(message, "Unable to write fault-dump file.");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "logs"), {}), 1);
-}
-#endif
 
 }  // namespace
 }  // namespace velkora

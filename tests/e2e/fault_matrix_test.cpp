@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ranges>
 
 #include "tests/e2e/session.h"
 
@@ -182,13 +183,11 @@ SessionResult runFlow(const Flow& flow, const std::string& faults) {
 }
 
 std::vector<std::string> dumps(const SessionResult& result) {
-    std::vector<std::string> saved;
-    for (const auto& [name, content] : result.files) {
-        if (name.starts_with("logs/fault_dump_")) {
-            saved.push_back(content);
-        }
-    }
-    return saved;
+    auto saved = result.files | std::views::filter([](const auto& file) {
+                     return file.first.starts_with("logs/fault_dump_");
+                 }) |
+                 std::views::values;
+    return {saved.begin(), saved.end()};
 }
 
 void PrintTo(const Target& target, std::ostream* out) {
@@ -220,8 +219,8 @@ TEST_P(FaultMatrix, EndsAsPrescribed) {
         return;
     }
     // Configuration mode, chosen with 6, reports its failures under a heading of its own.
-    const bool configuration = target.flow->typed.front() == "6";
-    const std::string heading = configuration ? "Configuration failed." : "Update failed.";
+    const std::string heading =
+        target.flow->typed.front() == "6" ? "Configuration failed." : "Update failed.";
     EXPECT_EQ(result.exitCodes, std::vector<int>{1});
     EXPECT_THAT(result.printed, ::testing::EndsWith("\n" + heading + "\n" + failure->message +
                                                     "\n\nPress Enter to close."));
