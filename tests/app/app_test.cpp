@@ -82,18 +82,15 @@ TEST(ConsoleQuestions, TakeTheirAnswersTrimmedInAnyCaseAndAskAgainOtherwise) {
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"menu", "03|3.|33|0|x|6|  5\t", "5"},
         {"menu6", "|7|:|\t1 \r", "1"},
-        {"menu6", "6", "6"},
         {"menu", "9|^D", "Console input closed."},
         {"yes/no", "ye|nope||Y\xC3\xA9|\xC3\x9D|  YES  ", "yes"},
         {"yes/no", "maybe|nO\r", "no"},
         {"yes/no", "x|^D", "no"},
         {"session", "^D", "Console input closed; configuration session ended."},
         {"restart", "x|q|restarts| Restart\t", "restart"},
-        {"restart", " r", "restart"},
         {"restart", "x| \t \r", "close"},
         {"restart", "^D", "close"},
         {"line", "  item 3 ", "item 3"},
-        {"line", "^D", "Console input closed; configuration session ended."},
     };
     for (const auto& [name, typed, answer] : cases) {
         const auto& [ask, question, refusal] = questions.at(name);

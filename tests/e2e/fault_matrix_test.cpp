@@ -10,11 +10,10 @@ namespace velkora::testing {
 namespace {
 
 // Every request the updater can send, in every flow that sends it, meets every way an answer
-// can go wrong: it never comes, only stale and foreign reports come, it carries a wrong magic
-// or protocol version, it arrives as a 64-byte report (always harmless), or the adapter is
-// pulled out. Each case runs the program's real entry point against the simulated adapter and
-// checks the closing message and exit code, a run-log line, the EXIT requests, that no handle
-// stays open and that nothing unverified is saved, shown or reported as a success.
+// can go wrong (the kinds below; a 64-byte report is always harmless). Each case runs the real
+// entry point against the simulated adapter and checks the closing message and exit code, a
+// run-log line, the EXIT requests and that nothing unverified is saved, shown or reported as a
+// success; runSession checks that no handle stays open.
 
 const std::string kTimedOut = "Timed out reading HID response.";
 const std::string kGone = "HID read failed (Windows error 1167).";
@@ -24,9 +23,8 @@ const std::string kSaved = "fault dump saved_to=<program folder>/logs/fault_dump
 const std::string kInvalid = "Configuration command returned an invalid application HID response.";
 const std::string kVerified = "configuration application identity and initial snapshot verified";
 const std::string kLost =
-    "Application HID connection was lost or did not respond. "
-    "Configuration was not stored; reconnect the device to continue. "
-    "Detail: ";
+    "Application HID connection was lost or did not respond. Configuration was not stored; "
+    "reconnect the device to continue. Detail: ";
 
 // One way from the main menu to the end of the process, and how it ends without faults: the
 // last run-log line and the EXIT requests.
@@ -97,9 +95,8 @@ std::vector<Target> targets() {
     const std::string invalidDump = "FAULT_DUMP returned an invalid application HID report.";
     const std::string presence = "FAULT_DUMP application HID after failure: expected_device=";
     const std::string uncertain =
-        "STORE_CONFIG outcome is uncertain; the device may have stored "
-        "settings and reset. Reconnect and inspect its configuration "
-        "before trying again. Detail: ";
+        "STORE_CONFIG outcome is uncertain; the device may have stored settings and reset. "
+        "Reconnect and inspect its configuration before trying again. Detail: ";
     const auto store = [&](const std::string& detail) {
         return Failure{uncertain + detail, "STORE_CONFIG outcome uncertain: " + detail};
     };

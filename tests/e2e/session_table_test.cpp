@@ -14,22 +14,14 @@
 namespace velkora::testing {
 namespace {
 
-// One block of sessions.txt: its name and its "key = value" lines, in order. The keys are
-// described at the top of that file.
-struct Row {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> lines;
+// One block of sessions.txt: its "key = value" lines in order, after ("name", its name). The
+// keys are described at the top of that file.
+using Row = std::vector<std::pair<std::string, std::string>>;
 
-    std::vector<std::string> all(const std::string& key) const {
-        auto values = lines |
-                      std::views::filter([&](const auto& line) { return line.first == key; }) |
-                      std::views::values;
-        return {values.begin(), values.end()};
-    }
-};
-
-void PrintTo(const Row& row, std::ostream* out) {
-    *out << row.name;
+std::vector<std::string> all(const Row& row, const std::string& key) {
+    auto values = row | std::views::filter([&](const auto& line) { return line.first == key; }) |
+                  std::views::values;
+    return {values.begin(), values.end()};
 }
 
 std::vector<Row> readTable() {
@@ -39,11 +31,11 @@ std::vector<Row> readTable() {
     for (std::string line; std::getline(text, line);) {
         const std::size_t equals = line.find(" =");
         if (line.starts_with("[")) {
-            rows.push_back({line.substr(1, line.size() - 2), {}});
+            rows.push_back({{"name", line.substr(1, line.size() - 2)}});
         } else if (!line.starts_with("#") && equals != std::string::npos) {
             std::string values = line.substr(std::min(line.size(), equals + 3)) + " | ";
             for (std::size_t bar; (bar = values.find(" | ")) != std::string::npos;) {
-                rows.back().lines.emplace_back(line.substr(0, equals), values.substr(0, bar));
+                rows.back().emplace_back(line.substr(0, equals), values.substr(0, bar));
                 values.erase(0, bar + 3);
             }
         }
@@ -65,7 +57,7 @@ Session sessionOf(const Row& row) {
     Session s;
     s.scenarioName = "adapter.scn";
     s.scenario = scenarioText("adapter.scn") + "\n";
-    for (const auto& [key, value] : row.lines) {
+    for (const auto& [key, value] : row) {
         std::istringstream words(value);
         // "@<ms> " before a typed line or a key gives its virtual moment; the default is 0.
         const bool timed = value.starts_with("@");
@@ -170,52 +162,47 @@ std::string transcript(const Session& session, const SessionResult& result) {
     return out.str();
 }
 
-// Compares the transcript with tests/e2e/golden/<name>.txt; VELKORA_UPDATE_GOLDEN=1 rewrites
-// the file instead, and git diff shows what changed.
-void expectGolden(const std::string& name, const std::string& actual) {
-    const auto path = std::filesystem::path(VELKORA_TEST_DATA) / "golden" / (name + ".txt");
-    if (const char* update = std::getenv("VELKORA_UPDATE_GOLDEN"); update && *update == '1') {
-        writeFileText(path, actual);
-    } else {
-        EXPECT_EQ(readFileText(path), actual) << path.generic_string();
-    }
-}
-
 class Sessions : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Sessions, EndAsTheTableSays) {
     const Row& row = GetParam();
     const Session session = sessionOf(row);
     const SessionResult result = runSession(session);
-    const std::vector<std::string> exit = row.all("exit");
+    const std::vector<std::string> exit = all(row, "exit");
     std::istringstream codes(exit.empty() ? "0" : exit.back());
     EXPECT_EQ(result.exitCodes, std::vector<int>(std::istream_iterator<int>(codes), {}));
-    for (const std::string& ends : row.all("ends")) {
+    for (const std::string& ends : all(row, "ends")) {
         EXPECT_THAT(result.printed, ::testing::EndsWith(unescaped(ends)));
     }
     std::size_t from = 0;
-    for (const std::string& shown : row.all("shows")) {
+    for (const std::string& shown : all(row, "shows")) {
         from = result.printed.find(unescaped(shown), from);
         ASSERT_NE(from, std::string::npos) << "not shown, or out of order: " << shown;
     }
-    EXPECT_TRUE(inOrder(result.logLines, row.all("log")));
-    EXPECT_TRUE(inOrder(result.requests, row.all("received")));
-    for (const std::string& exits : row.all("exits")) {
+    EXPECT_TRUE(inOrder(result.logLines, all(row, "log")));
+    EXPECT_TRUE(inOrder(result.requests, all(row, "received")));
+    for (const std::string& exits : all(row, "exits")) {
         EXPECT_EQ(result.exits, std::stoi(exits));
     }
-    if (const std::vector<std::string> files = row.all("file"); !files.empty()) {
+    if (const std::vector<std::string> files = all(row, "file"); !files.empty()) {
         const auto written = std::views::keys(result.files);
         EXPECT_EQ(std::vector<std::string>(written.begin(), written.end()), files);
     }
-    for (const std::string& golden : row.all("golden")) {
-        expectGolden(golden, transcript(session, result));
+    for (const std::string& golden : all(row, "golden")) {
+        // VELKORA_UPDATE_GOLDEN=1 rewrites the file instead, and git diff shows what changed.
+        const auto path = std::filesystem::path(VELKORA_TEST_DATA) / "golden" / (golden + ".txt");
+        if (const char* update = std::getenv("VELKORA_UPDATE_GOLDEN"); update && *update == '1') {
+            writeFileText(path, transcript(session, result));
+        } else {
+            EXPECT_EQ(readFileText(path), transcript(session, result)) << path.generic_string();
+        }
     }
     EXPECT_EQ(result.linesNotRead, 0u) << "every typed line is answered";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Sessions, ::testing::ValuesIn(readTable()),
                          [](const ::testing::TestParamInfo<Row>& row) {
-                             return std::regex_replace(row.param.name, std::regex("\\W"), "_");
+                             return std::regex_replace(row.param[0].second, std::regex("\\W"), "_");
                          });
 
 }  // namespace
