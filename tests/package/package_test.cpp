@@ -23,7 +23,7 @@ TEST(ManifestString, FindsTheFirstWellFormedMemberAndUnescapesIt) {
         {"\"product\" \r\n\t\v\f: \n\t\"ZUQ\"", "ZUQ"},
         {R"({"meta":{"product":""}},"product":"top")", ""},
         {R"("product": 5, "xproduct":"A", "note":"\"product\":\"X\"", "product":"C")", "C"},
-        {R"("product":"a\"b\\c\/d\be\ff\ng\rh\ti")", "a\"b\\c/d\be\ff\ng\rh\ti"},
+        {R"("product":"a\"b\\c\/d\be\ff\ng\rh\ti\\")", "a\"b\\c/d\be\ff\ng\rh\ti\\"},
         {std::string("\"product\":\"\n\x01\xC3\xA9\0\"", 17), std::string("\n\x01\xC3\xA9\0", 5)},
         {"\"product\":\"a\\\nb\", \"product\":\"c\\\r\", \"product\":\"next\"", "next"},
         {R"("product":"Z\u0055Q")", "Unsupported JSON escape in field: product"},
