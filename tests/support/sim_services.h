@@ -27,12 +27,9 @@ struct UserScript {
 class SimServices {
   public:
     SimServices(const std::filesystem::path& programFolder, const sim::AdapterProfile& profile,
-                UserScript script = {}, sim::SimOptions options = {});
-    SimServices(const SimServices&) = delete;
-    SimServices& operator=(const SimServices&) = delete;
+                UserScript script = {});
 
     platform::Services& services() { return services_; }
-    sim::SimEnvironment& sim() { return sim_; }
     sim::SimulatedAdapter& adapter() { return sim_.adapter(); }
     sim::SimulatedBus& bus() { return sim_.bus(); }
 
