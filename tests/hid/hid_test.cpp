@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <sstream>
 
 #include "hid/hid_exchange.h"
@@ -39,16 +38,12 @@ struct Bus {
 TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
     for (const std::size_t size : {std::size_t{0}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
-        std::vector<std::uint8_t> payload(size, 0xEE);
         Report frame{0, 'Z', 'U', 'Q', 1, kCommand, kSequence, static_cast<std::uint8_t>(size), 0};
-        frame.resize(kReportSize + 1);
-        std::copy(payload.begin(), payload.end(), frame.begin() + 9);
+        frame.resize(9 + size, 0xEE);
         frame.resize(kReportSize);
-        payload.resize(std::min(size, kMaxPayload));  // the answer's
-        if (size == 0) {
-            writeLe32(payload = {0, 0, 0, 0}, 0, 0x44332211);
-        }
-        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, payload, size == 0));
+        const Report answer =
+            size == 0 ? Report{0x11, 0x22, 0x33, 0x44} : Report(std::min(size, kMaxPayload), 0xEE);
+        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, answer, size == 0));
         EXPECT_EQ(bus.exchange(1000, std::vector<std::uint8_t>(size, 0xEE)),
                   size > kMaxPayload ? "Internal error: HID payload exceeds protocol limit." : "");
         EXPECT_EQ(bus.port.written(),
@@ -58,18 +53,16 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
                     (r.hasReportId() == (size == 0) && r.responseStatus() == 7 &&
                      r.headerMatches(kCommand, kSequence) &&
                      !r.headerMatches(kCommand, kSequence + 1) &&
-                     r.payloadLength() == payload.size() &&
+                     r.payloadLength() == answer.size() &&
                      r.payloadLe32(0) == (size ? 0xEEEEEEEE : 0x44332211) &&
                      r.responsePayload(kMaxPayload) == 0));
     }
     testing::FakeServices fake(".");  // its port refuses every open
     EXPECT_THROW(openHidDevice(fake.services(), {}), std::runtime_error);
-    testing::ScriptedHidPort port{fake.clock};
-    platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
-    HidHandle handle = openHidDevice(services, {});
-    handle.close();  // fails the way the system fails a write on a closed handle
-    EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
-    EXPECT_THROW(hidReadReport(handle, std::span<std::uint8_t>(), 1000), HidTransportError);
+    Bus bus;
+    bus.handle.close();  // fails the way the system fails a write on a closed handle
+    EXPECT_THROW(hidExchange(bus.handle, kCommand, kSequence, {}, 1000), HidTransportError);
+    EXPECT_THROW(hidReadReport(bus.handle, std::span<std::uint8_t>(), 1000), HidTransportError);
 }
 
 // After the request, "<report>@<ms>": A the answer, 8 and 7 its first bytes (no report ID), O the
@@ -116,11 +109,12 @@ TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
             const auto number = [&](std::size_t at) {
                 return static_cast<std::uint32_t>(std::stoul(step.substr(at)));
             };
-            if (step[0] == 'w') {
-                step[1] <= '9' ? reaction.writeTakes(number(1))
-                               : reaction.writeEnds({status(), number(2), "error 6"});
+            if (step[0] == 'w' && step[1] <= '9') {
+                reaction.writeMs = number(1);
+            } else if (step[0] == 'w') {
+                reaction.writeEnd = {status(), number(2), "error 6"};
             } else if (step[0] == 'r') {
-                reaction.failRead({status(), 0, "error 6"}, number(3));
+                reaction.arrivals.push_back({number(3), {}, {status(), 0, "error 6"}});
             } else {
                 reaction.reply(reports[kinds.find(step[0])], number(2));
             }
