@@ -46,28 +46,23 @@ class FakeHost : public platform::Host {
     int claimsHeld = 0;  // claims acquired and not yet released
 
   private:
-    class CountedGuard : public platform::InstanceGuard {
-      public:
-        explicit CountedGuard(int& held) : held_(held) { ++held_; }
-        ~CountedGuard() override { --held_; }
-
-      private:
-        int& held_;
+    struct CountedGuard : platform::InstanceGuard {
+        explicit CountedGuard(int& count) : held(count) { ++held; }
+        ~CountedGuard() override { --held; }
+        int& held;
     };
 
     std::filesystem::path folder_;
 };
 
 // No keys are ever pressed.
-class NoKeys : public platform::ConsoleKeys {
-  public:
+struct NoKeys : platform::ConsoleKeys {
     bool keyWaiting() override { return false; }
     int readKey() override { return -1; }
 };
 
 // A HID bus with nothing on it.
-class EmptyHidPort : public platform::HidPort {
-  public:
+struct EmptyHidPort : platform::HidPort {
     std::vector<platform::HidDeviceInfo> enumerate() override { return {}; }
     platform::HidOpenResult open(const platform::NativeString&) override {
         return {nullptr, "Windows error 2"};
