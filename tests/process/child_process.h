@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -29,7 +30,8 @@ class ChildProcess {
                  bool terminal) {
         int toChild[2] = {-1, -1};
         int fromChild[2] = {-1, -1};
-        if (!terminal && (pipe(toChild) != 0 || pipe(fromChild) != 0)) {
+        // Closed on exec, the pipes' ends reach no child but as its standard streams.
+        if (!terminal && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
             throw std::runtime_error("pipe failed");
         }
         int master = -1;
@@ -42,9 +44,6 @@ class ChildProcess {
                 dup2(toChild[0], STDIN_FILENO);
                 dup2(fromChild[1], STDOUT_FILENO);
                 dup2(fromChild[1], STDERR_FILENO);
-                for (const int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) {
-                    close(fd);
-                }
             }
             setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
             std::vector<char*> argv;

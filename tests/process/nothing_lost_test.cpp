@@ -14,7 +14,6 @@ namespace {
 
 using testing::consoleText;
 using testing::DemoCopy;
-using testing::readFileText;
 using testing::readLogLines;
 
 // The demo's adapter, present from the start and quick to change identity.
@@ -33,7 +32,7 @@ bootloader_enumeration_ms = 0
 // Every line of a run log has its time stamp and the file ends with a whole line: a line is
 // flushed whole as soon as it is written.
 void expectWholeLines(const std::filesystem::path& log) {
-    EXPECT_TRUE(readFileText(log).ends_with('\n')) << log << ": the last line is cut";
+    EXPECT_TRUE(testing::readFileText(log).ends_with('\n')) << log << ": the last line is cut";
     for (const std::string& line : readLogLines(log)) {
         EXPECT_FALSE(line.starts_with("<no time stamp>")) << log << ": " << line;
     }
