@@ -171,11 +171,11 @@ TEST(SystemHost, NamesTheProgramsFolderAndTheSystem) {
 #endif
 }
 
+// One claim at a time, and the claim ends with its guard: the session's named mutex on
+// Windows; elsewhere a file locked in the user's runtime folder, or when that is no folder
+// named absolutely, in /tmp (which another updater may hold).
+TEST(SystemHost, GrantsOneClaimAtATime) {
 #ifndef _WIN32
-// The guard locks a file in the runtime folder, else in /tmp (which another updater may hold).
-TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
-    const char* const saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string original = saved ? saved : "";
     testing::TempFolder runtime;
     const std::filesystem::path lock = runtime.path() / "velkora-firmware-updater.lock";
     testing::writeFileText(runtime.path() / "file", "");
@@ -189,16 +189,6 @@ TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     }
     EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
                                                  std::to_string(getuid()) + ".lock"));
-    saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-}
-#endif
-
-// One claim at a time, and the claim ends with its guard: the lock file on POSIX systems (in
-// a runtime folder of the test's own), the session's named mutex on Windows.
-TEST(SystemHost, GrantsOneClaimAtATime) {
-#ifndef _WIN32
-    testing::TempFolder runtime;
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
 #endif
     {
         const InstanceClaim first = systemHost().claimSingleInstance();
