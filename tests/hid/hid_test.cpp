@@ -69,27 +69,23 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
 // answer before, F another command's; r<status>@<ms> a read ending so; w<ms> the write's time,
 // w<status><bytes> its end (C, T, E, W, F as in HidIoResult). Time and reads show what was taken.
 TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
-    const std::string readTimedOut = "transport: Timed out reading HID response.";
-    const std::string noAnswer = "transport: Timed out waiting for HID response.";
-    const std::string writeTimedOut = "transport: Timed out writing HID report.";
-    const std::string writeFailed = "transport: HID write failed.";
     const std::tuple<std::string, std::uint32_t, std::string, std::uint64_t, int> cases[] = {
         {"A@20", 1000, "", 20, 1},
         {"8@10 A@50", 1000, "", 10, 1},
         {"7@10 A@50", 1000, "", 50, 2},
         {"O@10 A@50", 1000, "", 50, 2},
         {"F@10 A@50", 1000, "", 50, 2},
-        {"", 1000, readTimedOut, 1000, 1},
-        {"F@0 F@400 F@1000", 1000, noAnswer, 1000, 3},
-        {"F@400 A@1001", 1000, readTimedOut, 1000, 2},
-        {"w1001", 1000, writeTimedOut, 1000, 0},
+        {"", 1000, "transport: Timed out reading HID response.", 1000, 1},
+        {"F@0 F@400 F@1000", 1000, "transport: Timed out waiting for HID response.", 1000, 3},
+        {"F@400 A@1001", 1000, "transport: Timed out reading HID response.", 1000, 2},
+        {"w1001", 1000, "transport: Timed out writing HID report.", 1000, 0},
         {"w1000 A@999", 1000, "", 1999, 1},
-        {"w1", 0, writeTimedOut, 0, 0},
-        {"A@0", 0, noAnswer, 0, 0},
+        {"w1", 0, "transport: Timed out writing HID report.", 0, 0},
+        {"A@0", 0, "transport: Timed out waiting for HID response.", 0, 0},
         {"wE0", 1000, "CreateEvent failed for HID write.", 0, 0},
-        {"wF0", 1000, writeFailed, 0, 0},
-        {"wC64", 1000, writeFailed, 0, 0},
-        {"wW0", 1000, writeTimedOut, 0, 0},
+        {"wF0", 1000, "transport: HID write failed.", 0, 0},
+        {"wC64", 1000, "transport: HID write failed.", 0, 0},
+        {"wW0", 1000, "transport: Timed out writing HID report.", 0, 0},
         {"rE@5", 1000, "CreateEvent failed for HID read.", 5, 1},
         {"rW@5", 1000, "WaitForSingleObject failed for HID read (error 6).", 5, 1},
         {"rF@5", 1000, "transport: HID read failed (error 6).", 5, 1}};
