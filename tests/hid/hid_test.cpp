@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <sstream>
 
 #include "hid/hid_exchange.h"
@@ -39,16 +38,12 @@ struct Bus {
 TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
     for (const std::size_t size : {std::size_t{0}, kMaxPayload, kMaxPayload + 1}) {
         Bus bus;
-        std::vector<std::uint8_t> payload(size, 0xEE);
         Report frame{0, 'Z', 'U', 'Q', 1, kCommand, kSequence, static_cast<std::uint8_t>(size), 0};
-        frame.resize(kReportSize + 1);
-        std::copy(payload.begin(), payload.end(), frame.begin() + 9);
+        frame.resize(9 + size, 0xEE);
         frame.resize(kReportSize);
-        payload.resize(std::min(size, kMaxPayload));  // the answer's
-        if (size == 0) {
-            writeLe32(payload = {0, 0, 0, 0}, 0, 0x44332211);
-        }
-        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, payload, size == 0));
+        const Report answer =
+            size == 0 ? Report{0x11, 0x22, 0x33, 0x44} : Report(std::min(size, kMaxPayload), 0xEE);
+        bus.port.onRequest().reply(responseReport(kCommand, kSequence, 7, answer, size == 0));
         EXPECT_EQ(bus.exchange(1000, std::vector<std::uint8_t>(size, 0xEE)),
                   size > kMaxPayload ? "Internal error: HID payload exceeds protocol limit." : "");
         EXPECT_EQ(bus.port.written(),
@@ -58,45 +53,39 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
                     (r.hasReportId() == (size == 0) && r.responseStatus() == 7 &&
                      r.headerMatches(kCommand, kSequence) &&
                      !r.headerMatches(kCommand, kSequence + 1) &&
-                     r.payloadLength() == payload.size() &&
+                     r.payloadLength() == answer.size() &&
                      r.payloadLe32(0) == (size ? 0xEEEEEEEE : 0x44332211) &&
                      r.responsePayload(kMaxPayload) == 0));
     }
     testing::FakeServices fake(".");  // its port refuses every open
     EXPECT_THROW(openHidDevice(fake.services(), {}), std::runtime_error);
-    testing::ScriptedHidPort port{fake.clock};
-    platform::Services services{fake.clock, port, fake.keys, fake.host, std::cin, std::cout};
-    HidHandle handle = openHidDevice(services, {});
-    handle.close();  // fails the way the system fails a write on a closed handle
-    EXPECT_THROW(hidExchange(handle, kCommand, kSequence, {}, 1000), HidTransportError);
-    EXPECT_THROW(hidReadReport(handle, std::span<std::uint8_t>(), 1000), HidTransportError);
+    Bus bus;
+    bus.handle.close();  // fails the way the system fails a write on a closed handle
+    EXPECT_THROW(hidExchange(bus.handle, kCommand, kSequence, {}, 1000), HidTransportError);
+    EXPECT_THROW(hidReadReport(bus.handle, std::span<std::uint8_t>(), 1000), HidTransportError);
 }
 
 // After the request, "<report>@<ms>": A the answer, 8 and 7 its first bytes (no report ID), O the
 // answer before, F another command's; r<status>@<ms> a read ending so; w<ms> the write's time,
 // w<status><bytes> its end (C, T, E, W, F as in HidIoResult). Time and reads show what was taken.
 TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
-    const std::string readTimedOut = "transport: Timed out reading HID response.";
-    const std::string noAnswer = "transport: Timed out waiting for HID response.";
-    const std::string writeTimedOut = "transport: Timed out writing HID report.";
-    const std::string writeFailed = "transport: HID write failed.";
     const std::tuple<std::string, std::uint32_t, std::string, std::uint64_t, int> cases[] = {
         {"A@20", 1000, "", 20, 1},
         {"8@10 A@50", 1000, "", 10, 1},
         {"7@10 A@50", 1000, "", 50, 2},
         {"O@10 A@50", 1000, "", 50, 2},
         {"F@10 A@50", 1000, "", 50, 2},
-        {"", 1000, readTimedOut, 1000, 1},
-        {"F@0 F@400 F@1000", 1000, noAnswer, 1000, 3},
-        {"F@400 A@1001", 1000, readTimedOut, 1000, 2},
-        {"w1001", 1000, writeTimedOut, 1000, 0},
+        {"", 1000, "transport: Timed out reading HID response.", 1000, 1},
+        {"F@0 F@400 F@1000", 1000, "transport: Timed out waiting for HID response.", 1000, 3},
+        {"F@400 A@1001", 1000, "transport: Timed out reading HID response.", 1000, 2},
+        {"w1001", 1000, "transport: Timed out writing HID report.", 1000, 0},
         {"w1000 A@999", 1000, "", 1999, 1},
-        {"w1", 0, writeTimedOut, 0, 0},
-        {"A@0", 0, noAnswer, 0, 0},
+        {"w1", 0, "transport: Timed out writing HID report.", 0, 0},
+        {"A@0", 0, "transport: Timed out waiting for HID response.", 0, 0},
         {"wE0", 1000, "CreateEvent failed for HID write.", 0, 0},
-        {"wF0", 1000, writeFailed, 0, 0},
-        {"wC64", 1000, writeFailed, 0, 0},
-        {"wW0", 1000, writeTimedOut, 0, 0},
+        {"wF0", 1000, "transport: HID write failed.", 0, 0},
+        {"wC64", 1000, "transport: HID write failed.", 0, 0},
+        {"wW0", 1000, "transport: Timed out writing HID report.", 0, 0},
         {"rE@5", 1000, "CreateEvent failed for HID read.", 5, 1},
         {"rW@5", 1000, "WaitForSingleObject failed for HID read (error 6).", 5, 1},
         {"rF@5", 1000, "transport: HID read failed (error 6).", 5, 1}};
@@ -116,11 +105,12 @@ TEST(HidExchange, TakesTheFirstAnswerWithinTheTimeOutAndNamesEachFailure) {
             const auto number = [&](std::size_t at) {
                 return static_cast<std::uint32_t>(std::stoul(step.substr(at)));
             };
-            if (step[0] == 'w') {
-                step[1] <= '9' ? reaction.writeTakes(number(1))
-                               : reaction.writeEnds({status(), number(2), "error 6"});
+            if (step[0] == 'w' && step[1] <= '9') {
+                reaction.writeMs = number(1);
+            } else if (step[0] == 'w') {
+                reaction.writeEnd = {status(), number(2), "error 6"};
             } else if (step[0] == 'r') {
-                reaction.failRead({status(), 0, "error 6"}, number(3));
+                reaction.arrivals.push_back({number(3), {}, {status(), 0, "error 6"}});
             } else {
                 reaction.reply(reports[kinds.find(step[0])], number(2));
             }

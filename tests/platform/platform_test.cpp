@@ -44,10 +44,10 @@ struct {
 int deviceStorage = 0;
 hid_device* const kDevice = reinterpret_cast<hid_device*>(&deviceStorage);
 
-template <typename T>
-T call(const std::string& what, hid_device* device, bool failed, T result) {
+// Notes the call; a failing one sets errno as told.
+int call(const std::string& what, hid_device* device, int result) {
     hidapi.calls += what + (device == kDevice ? "\n" : " of another device\n");
-    if (failed && hidapi.error != 0) {
+    if (result < 0 && hidapi.error != 0) {
         errno = hidapi.error;
     }
     return result;
@@ -63,29 +63,28 @@ hid_device_info* hid_enumerate(unsigned short vendorId, unsigned short productId
     for (std::size_t i = 0; i + 1 < hidapi.listed.size(); ++i) {
         hidapi.listed[i].next = &hidapi.listed[i + 1];
     }
-    return call("enumerate " + std::to_string(vendorId) + ":" + std::to_string(productId), kDevice,
-                false, hidapi.listed.empty() ? nullptr : hidapi.listed.data());
+    call("enumerate " + std::to_string(vendorId) + ":" + std::to_string(productId), kDevice, 0);
+    return hidapi.listed.empty() ? nullptr : hidapi.listed.data();
 }
 void hid_free_enumeration(hid_device_info* list) {
-    call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, false, 0);
+    call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, 0);
 }
 hid_device* hid_open_path(const char* path) {
-    return call("open " + std::string(path), kDevice, hidapi.result < 0,
-                hidapi.result < 0 ? nullptr : kDevice);
+    return call("open " + std::string(path), kDevice, hidapi.result) < 0 ? nullptr : kDevice;
 }
 void hid_close(hid_device* device) {
-    call("close", device, false, 0);
+    call("close", device, 0);
 }
 int hid_write(hid_device* device, const unsigned char*, size_t length) {
-    return call("write " + std::to_string(length), device, hidapi.result < 0, hidapi.result);
+    return call("write " + std::to_string(length), device, hidapi.result);
 }
 int hid_read_timeout(hid_device* device, unsigned char* data, size_t length, int milliseconds) {
     data[length - 1] = 0xC3;
     return call("read " + std::to_string(length) + " " + std::to_string(milliseconds), device,
-                hidapi.result < 0, hidapi.result);
+                hidapi.result);
 }
 int hid_read(hid_device* device, unsigned char*, size_t length) {
-    return call("plain read " + std::to_string(length), device, false, hidapi.plainRead);
+    return call("plain read " + std::to_string(length), device, hidapi.plainRead);
 }
 const wchar_t* hid_error(hid_device*) {
     return hidapi.errorText;
@@ -172,11 +171,11 @@ TEST(SystemHost, NamesTheProgramsFolderAndTheSystem) {
 #endif
 }
 
+// One claim at a time, and the claim ends with its guard: the session's named mutex on
+// Windows; elsewhere a file locked in the user's runtime folder, or when that is no folder
+// named absolutely, in /tmp (which another updater may hold).
+TEST(SystemHost, GrantsOneClaimAtATime) {
 #ifndef _WIN32
-// The guard locks a file in the runtime folder, else in /tmp (which another updater may hold).
-TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
-    const char* const saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string original = saved ? saved : "";
     testing::TempFolder runtime;
     const std::filesystem::path lock = runtime.path() / "velkora-firmware-updater.lock";
     testing::writeFileText(runtime.path() / "file", "");
@@ -190,16 +189,6 @@ TEST(SystemHost, TheGuardIsALockFileInTheUsersRuntimeFolder) {
     }
     EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
                                                  std::to_string(getuid()) + ".lock"));
-    saved ? setenv("XDG_RUNTIME_DIR", original.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-}
-#endif
-
-// One claim at a time, and the claim ends with its guard: the lock file on POSIX systems (in
-// a runtime folder of the test's own), the session's named mutex on Windows.
-TEST(SystemHost, GrantsOneClaimAtATime) {
-#ifndef _WIN32
-    testing::TempFolder runtime;
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
 #endif
     {
         const InstanceClaim first = systemHost().claimSingleInstance();
@@ -252,68 +241,61 @@ TEST(HidapiPort, ListsTheAdaptersInterfacesWithTheirStringsInUtf8) {
     EXPECT_EQ(hidapi.calls, "enumerate 1155:42425\nfree\n");
 }
 
-// Failures are named by the call's own errno, or hidapi's text; rows end with calls and results.
+// Rows: the call (an open, a write or a read with its time-out), what hidapi returns, the errno
+// it sets (0: none) and its own text, what a plain read returns, then the calls made and the
+// outcome. Failures are named by the call's own errno, else hidapi's text. A read that fails
+// without an errno has met a device that is gone: one plain read still collects an answer
+// queued before the hang-up, else the failure reads as ENODEV.
 TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
-    const std::tuple<int, const wchar_t*, std::string> openFailures[] = {
-        {ENOENT, nullptr, "errno 2 (No such file or directory)"},
-        {0, L"hidapi: gone \xE9", "hidapi: gone \xC3\xA9"},
-        {0, nullptr, "errno 0"}};
-    hidapi.result = -1;
-    for (const auto& [error, text, detail] : openFailures) {
-        hidapi.error = error;
-        hidapi.errorText = text;
-        errno = EINVAL;
-        const HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
-        EXPECT_EQ(opened.errorDetail + (opened.connection ? " opened" : ""), detail);
-    }
-    hidapi.result = 0;
-    HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
-    ASSERT_NE(opened.connection, nullptr);
-    hidapi.errorText = L"hidapi: failed";
-    const std::vector<std::uint8_t> report(65, 0x5A);
-    std::uint8_t buffer[65] = {};
+    const wchar_t* const failed = L"hidapi: failed";
     const struct {
-        bool write;
+        char call;
         int result;
         int error;
+        const wchar_t* text;
         std::uint32_t timeoutMs;
+        int plainRead;
         std::string ending;
-    } calls[] = {{true, 65, 0, 1000, "write 65\nCompleted 65 "},
-                 {true, 0, 0, 1000, "write 65\nCompleted 0 "},
-                 {true, -1, ETIMEDOUT, 1000, "write 65\nTimedOut 0 "},
-                 {true, -1, EIO, 1000, "write 65\nFailed 0 errno 5"},
-                 {true, -1, 0, 1000, "write 65\nFailed 0 hidapi: failed"},
-                 {false, 64, 0, 0, "read 65 0\nCompleted 64 "},
-                 {false, 0, 0, INT_MAX, "read 65 2147483647\nTimedOut 0 "},
-                 {false, 0, 0, std::uint32_t{INT_MAX} + 1, "read 65 2147483647\nTimedOut 0 "},
-                 {false, -1, EIO, 0xFFFFFFFF, "read 65 2147483647\nFailed 0 errno 5"}};
+    } calls[] = {
+        {'o', -1, ENOENT, failed, 0, -1, "open /dev/hidraw7\nerrno 2 (No such file or directory)"},
+        {'o', -1, 0, L"hidapi: gone \xE9", 0, -1, "open /dev/hidraw7\nhidapi: gone \xC3\xA9"},
+        {'o', -1, 0, nullptr, 0, -1, "open /dev/hidraw7\nerrno 0"},
+        {'o', 0, 0, nullptr, 0, -1, "open /dev/hidraw7\nopened"},
+        {'w', 65, 0, failed, 1000, -1, "write 65\nCompleted 65 "},
+        {'w', 0, 0, failed, 1000, -1, "write 65\nCompleted 0 "},
+        {'w', -1, ETIMEDOUT, failed, 1000, -1, "write 65\nTimedOut 0 "},
+        {'w', -1, EIO, failed, 1000, -1, "write 65\nFailed 0 errno 5"},
+        {'w', -1, 0, failed, 1000, -1, "write 65\nFailed 0 hidapi: failed"},
+        {'r', 64, 0, failed, 0, -1, "read 65 0\nCompleted 64 "},
+        {'r', 0, 0, failed, INT_MAX, -1, "read 65 2147483647\nTimedOut 0 "},
+        {'r', 0, 0, failed, std::uint32_t{INT_MAX} + 1, -1, "read 65 2147483647\nTimedOut 0 "},
+        {'r', -1, EIO, failed, 0xFFFFFFFF, -1, "read 65 2147483647\nFailed 0 errno 5"},
+        {'r', -1, 0, failed, 1000, 64, "read 65 1000\nplain read 65\nCompleted 64 "},
+        {'r', -1, 0, failed, 1000, -1, "read 65 1000\nplain read 65\nFailed 0 errno 19"}};
     const char* const statuses[] = {"Completed", "TimedOut", "EventFailed", "WaitFailed", "Failed"};
+    const std::vector<std::uint8_t> report(65, 0x5A);
+    std::uint8_t buffer[65] = {};
+    std::unique_ptr<HidConnection> connection;
     for (const auto& c : calls) {
-        hidapi.calls = "";
-        hidapi.result = c.result;
-        hidapi.error = c.error;
+        hidapi = {0, {}, c.result, c.plainRead, c.error, c.text, ""};
         errno = EINVAL;
-        const HidIoResult r = c.write ? opened.connection->write(report, c.timeoutMs)
-                                      : opened.connection->read(buffer, c.timeoutMs);
-        EXPECT_EQ(hidapi.calls + statuses[static_cast<int>(r.status)] + " " +
-                      std::to_string(r.bytes) + " " + r.errorDetail,
-                  c.ending);
-    }
-    // A read that fails without an errno has met a device that is gone: one plain read still
-    // collects an answer queued before the hang-up, else the failure reads as ENODEV.
-    for (const int queued : {64, -1}) {
-        hidapi.calls = "";
-        hidapi.result = -1;
-        hidapi.error = 0;
-        hidapi.plainRead = queued;
-        errno = EINVAL;
-        const HidIoResult r = opened.connection->read(buffer, 1000);
-        EXPECT_EQ(hidapi.calls + std::to_string(r.bytes) + " " + r.errorDetail,
-                  "read 65 1000\nplain read 65\n" + std::string(queued > 0 ? "64 " : "0 errno 19"));
+        std::string outcome;
+        if (c.call == 'o') {
+            HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
+            outcome = opened.connection ? "opened" : opened.errorDetail;
+            connection = std::move(opened.connection);
+        } else {
+            ASSERT_NE(connection, nullptr);
+            const HidIoResult r = c.call == 'w' ? connection->write(report, c.timeoutMs)
+                                                : connection->read(buffer, c.timeoutMs);
+            outcome = std::string(statuses[static_cast<int>(r.status)]) + " " +
+                      std::to_string(r.bytes) + " " + r.errorDetail;
+        }
+        EXPECT_EQ(hidapi.calls + outcome, c.ending);
     }
     EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
     hidapi.calls = "";
-    opened.connection.reset();
+    connection.reset();
     EXPECT_EQ(hidapi.calls, "close\n");
 }
 
@@ -343,9 +325,9 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
         DWORD sent = 0;
         WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &sent, nullptr);
     };
-    // Events that the host sets and the device waits for, with patience.
-    HANDLE hostGaveUpReading = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hostGaveUpWriting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Set by the host when it has given up reading, and again writing; the device waits for it
+    // with patience.
+    HANDLE hostGaveUp = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::vector<std::size_t> received;  // the first request's size, then the sequences read
     std::thread player([&] {
         const testing::Report first = receive();
@@ -353,9 +335,9 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
         answer(first);
         answer(receive(), false);
         const testing::Report unanswered = receive();
-        WaitForSingleObject(hostGaveUpReading, 10000);
+        WaitForSingleObject(hostGaveUp, 10000);
         answer(unanswered);
-        WaitForSingleObject(hostGaveUpWriting, 10000);
+        WaitForSingleObject(hostGaveUp, 10000);
         for (int i = 0; i < 2; ++i) {
             const testing::Report request = receive();
             received.push_back(request.at(6));
@@ -372,19 +354,18 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
     EXPECT_EQ(exchange(2, 5000), "");
     EXPECT_EQ(response.length, 64u) << "without";
     EXPECT_EQ(exchange(3, 100), "Timed out reading HID response.");
-    SetEvent(hostGaveUpReading);
+    SetEvent(hostGaveUp);
     std::array<std::uint8_t, kReportSize> late{};
     EXPECT_EQ(hidReadReport(handle, late, 5000), kReportSize) << "the late answer is still read";
     EXPECT_EQ(late[6], 3);
     EXPECT_EQ(exchange(4, 100), "Timed out writing HID report.");
-    SetEvent(hostGaveUpWriting);
+    SetEvent(hostGaveUp);
     EXPECT_EQ(exchange(5, 5000), "");
     EXPECT_EQ(exchange(6, 5000), "HID read failed (Windows error 109).");
     EXPECT_EQ(exchange(7, 5000), "HID write failed.");
     handle.close();  // ends the device's wait, should the test have gone wrong
     player.join();
-    CloseHandle(hostGaveUpReading);
-    CloseHandle(hostGaveUpWriting);
+    CloseHandle(hostGaveUp);
     EXPECT_EQ(received, (std::vector<std::size_t>{65, 5, 6})) << "the cancelled write left nothing";
     // A stray surrogate becomes U+FFFD: an emptied serial number would match any adapter's.
     EXPECT_EQ(platform::toUtf8(L"\u00E4 \xD83D\xDD0C a\xD800 \xDC00z"),

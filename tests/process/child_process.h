@@ -1,7 +1,18 @@
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,29 +20,108 @@
 
 namespace velkora::testing {
 
-// A program started by a test, its standard input and output on pipes or, with `terminal`, on
-// a pseudo-terminal that is also its controlling terminal. `environment` holds "NAME=value"
-// entries added to the test's own. Reads give up after 30 s without output, so that a child
-// that stops writing without ending fails the test instead of hanging it.
+// A program started by a test with `words` as its command line and `runtimeFolder` as its
+// XDG_RUNTIME_DIR, its standard input and output on pipes or, with `terminal`, on a
+// pseudo-terminal that is also its controlling terminal. Reads give up after 30 s without
+// output, so that a child that hangs fails the test instead of hanging it.
 class ChildProcess {
   public:
-    ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment, bool terminal);
-    ~ChildProcess();
+    ChildProcess(std::vector<std::string> words, const std::filesystem::path& runtimeFolder,
+                 bool terminal) {
+        int toChild[2] = {-1, -1};
+        int fromChild[2] = {-1, -1};
+        // Closed on exec, the pipes' ends reach no child but as its standard streams.
+        if (!terminal && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
+            throw std::runtime_error("pipe failed");
+        }
+        int master = -1;
+        pid_ = terminal ? forkpty(&master, nullptr, nullptr, nullptr) : fork();
+        if (pid_ < 0) {
+            throw std::runtime_error("fork failed");
+        }
+        if (pid_ == 0) {
+            if (!terminal) {
+                dup2(toChild[0], STDIN_FILENO);
+                dup2(fromChild[1], STDOUT_FILENO);
+                dup2(fromChild[1], STDERR_FILENO);
+            }
+            setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
+            std::vector<char*> argv;
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        if (!terminal) {
+            close(toChild[0]);
+            close(fromChild[1]);
+        }
+        input_ = terminal ? master : toChild[1];
+        output_ = terminal ? dup(master) : fromChild[0];
+    }
+    ~ChildProcess() {
+        if (!reaped_) {
+            signal(SIGKILL);
+            wait();
+        }
+        closeInput();
+        close(output_);
+    }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // The output until it ends with `marker`, or until the child's output ends.
-    std::string readUntil(const std::string& marker);
-    std::string readAll();
-    void writeInput(const std::string& text);  // all of it, as typed answers
-    void closeInput();
-    void kill();  // SIGKILL: no clean-up runs in the child
-    void signal(int number);
-    int wait();  // the exit code, 128 + the signal's number when a signal ended it
+    std::string readUntil(const std::string& marker) {
+        std::string text;
+        char c = 0;
+        pollfd ready{output_, POLLIN, 0};
+        while ((marker.empty() || !text.ends_with(marker)) && poll(&ready, 1, 30000) > 0 &&
+               read(output_, &c, 1) == 1) {
+            text += c;
+        }
+        return text;
+    }
+    std::string readAll() { return readUntil(""); }
+
+    // All of the text, as typed answers.
+    void writeInput(const std::string& text) {
+        // A child that has already ended must fail the write, not end the test with SIGPIPE.
+        ::signal(SIGPIPE, SIG_IGN);
+        for (std::size_t offset = 0; offset < text.size();) {
+            const ssize_t written = write(input_, text.data() + offset, text.size() - offset);
+            if (written <= 0) {
+                throw std::runtime_error("writing to the child's input failed");
+            }
+            offset += static_cast<std::size_t>(written);
+        }
+    }
+    void closeInput() {
+        if (input_ >= 0) {
+            close(input_);
+            input_ = -1;
+        }
+    }
+
+    // SIGKILL leaves the child no clean-up.
+    void signal(int number) { ::kill(pid_, number); }
+
+    // The exit code, 128 + the signal's number when a signal ended it.
+    int wait() {
+        if (!reaped_) {
+            waitpid(pid_, &status_, 0);
+            reaped_ = true;
+        }
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    }
 
     // Whether the child's terminal reads whole lines and echoes them, as a shell leaves it.
-    bool terminalInLineMode() const;
+    bool terminalInLineMode() const {
+        termios settings{};
+        return tcgetattr(output_, &settings) == 0 && (settings.c_lflag & ICANON) != 0 &&
+               (settings.c_lflag & ECHO) != 0;
+    }
 
   private:
     int pid_ = -1;
@@ -47,26 +137,58 @@ class ChildProcess {
 // single-instance lock, which the updater started beside it shares.
 class DemoCopy {
   public:
-    explicit DemoCopy(const std::string& scenarioText);
+    explicit DemoCopy(const std::string& scenarioText) {
+        namespace fs = std::filesystem;
+        const fs::path built = programsFolder().parent_path() / "demo";
+        fs::copy_file(built / kDemo, folder_.path() / kDemo);
+        fs::copy(built / "firmware", folder_.path() / "firmware", fs::copy_options::recursive);
+        writeFileText(folder_.path() / "scenario.scn", scenarioText);
+    }
 
     // The demo on its scenario, or the updater itself; `terminal` as for ChildProcess.
-    std::unique_ptr<ChildProcess> start(bool terminal = false) const;
-    std::unique_ptr<ChildProcess> startUpdater() const;
+    std::unique_ptr<ChildProcess> start(bool terminal = false) const {
+        const std::filesystem::path& folder = folder_.path();
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{folder / kDemo, "--scenario", folder / "scenario.scn"},
+            runtime_.path(), terminal);
+    }
+    std::unique_ptr<ChildProcess> startUpdater() const {
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{programsFolder() / "velkora-updater"}, runtime_.path(), false);
+    }
 
     // The files in logs/ whose names start with `prefix`, sorted by name, which for run logs
     // and fault dumps is the order in which they were written.
-    std::vector<std::filesystem::path> files(const std::string& prefix) const;
+    std::vector<std::filesystem::path> files(const std::string& prefix) const {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(folder_.path() / "logs", error)) {
+            if (entry.path().filename().string().starts_with(prefix)) {
+                found.push_back(entry.path());
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
 
   private:
-    std::unique_ptr<ChildProcess> launch(const std::filesystem::path& program,
-                                         const std::vector<std::string>& arguments,
-                                         bool terminal) const;
+    static constexpr const char* kDemo = "velkora-updater-demo";
+    static std::filesystem::path programsFolder() {
+        return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    }
 
     TempFolder folder_;
     TempFolder runtime_;
 };
 
 // The console text with plain line feeds and without the demo's note on its error stream.
-std::string consoleText(std::string output);
+inline std::string consoleText(std::string output) {
+    std::erase(output, '\r');
+    if (output.starts_with("velkora-updater-demo:")) {
+        output.erase(0, output.find('\n') + 1);
+    }
+    return output;
+}
 
 }  // namespace velkora::testing

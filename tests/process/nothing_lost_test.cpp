@@ -14,7 +14,6 @@ namespace {
 
 using testing::consoleText;
 using testing::DemoCopy;
-using testing::readFileText;
 using testing::readLogLines;
 
 // The demo's adapter, present from the start and quick to change identity.
@@ -33,56 +32,35 @@ bootloader_enumeration_ms = 0
 // Every line of a run log has its time stamp and the file ends with a whole line: a line is
 // flushed whole as soon as it is written.
 void expectWholeLines(const std::filesystem::path& log) {
-    EXPECT_TRUE(readFileText(log).ends_with('\n')) << log << ": the last line is cut";
+    EXPECT_TRUE(testing::readFileText(log).ends_with('\n')) << log << ": the last line is cut";
     for (const std::string& line : readLogLines(log)) {
         EXPECT_FALSE(line.starts_with("<no time stamp>")) << log << ": " << line;
     }
 }
 
-// kill -9 in the middle of a transfer: the run log on disk holds every line the run wrote
-// before, up to the START_UPDATE recovery that preceded the data.
+// kill -9 in the middle of a transfer, after a restart from the menu: each run log on disk
+// holds every line its run wrote, the last one up to the START_UPDATE recovery that preceded
+// the data.
 TEST(NothingLost, AKillDuringATransferLeavesEveryLineWrittenBeforeIt) {
     DemoCopy demo(std::string(kAdapter) + "[faults]\nSTART_UPDATE 1 = status BUSY\n");
     auto updater = demo.start();
-    updater->readUntil("Selection: ");
-    updater->writeInput("1\n");
+    updater->writeInput("5\n1\n");
     const std::string console = consoleText(updater->readUntil("Sending firmware:  10%"));
-    updater->kill();
+    updater->signal(SIGKILL);
     updater->wait();
     ASSERT_TRUE(console.ends_with("Sending firmware:  10%")) << console;
+    EXPECT_NE(console.find("Selection: Restarting updater...\n\n"), std::string::npos);
 
     const auto logs = demo.files("update_");
-    ASSERT_EQ(logs.size(), 1u);
+    ASSERT_EQ(logs.size(), 2u);
     expectWholeLines(logs[0]);
-    const std::vector<std::string> lines = readLogLines(logs[0]);
+    expectWholeLines(logs[1]);
+    EXPECT_EQ(readLogLines(logs[0]).back(), "user selected Restart updater");
+    const std::vector<std::string> lines = readLogLines(logs[1]);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines.front(), "Velkora Firmware Updater 2.0.0.0");
     EXPECT_EQ(lines[lines.size() - 3], "transfer start");
     EXPECT_EQ(lines.back(), "START_UPDATE recovery: state is IDLE; retrying START_UPDATE once");
-}
-
-// Restarts in quick succession start runs within the same second: each run keeps a log file
-// of its own, and none of them overwrites another.
-TEST(NothingLost, RestartsWithinOneSecondKeepEveryRunLog) {
-    DemoCopy demo(kAdapter);
-    auto updater = demo.start();
-    updater->writeInput("5\n5\n5\n5\n5\n4\n");
-    updater->closeInput();
-    const std::string console = consoleText(updater->readAll());
-    EXPECT_EQ(updater->wait(), 0) << console;
-    EXPECT_NE(console.find("Selection: Restarting updater...\n\n"), std::string::npos);
-
-    const auto logs = demo.files("update_");
-    ASSERT_EQ(logs.size(), 6u) << console;
-    bool sameSecond = false;
-    for (std::size_t i = 0; i < logs.size(); ++i) {
-        expectWholeLines(logs[i]);
-        EXPECT_EQ(readLogLines(logs[i]).back(),
-                  i + 1 < logs.size() ? "user selected Restart updater"
-                                      : "user exited and left Velkora in bootloader mode");
-        sameSecond = sameSecond || logs[i].filename().string().ends_with("_1.log");
-    }
-    EXPECT_TRUE(sameSecond) << "six runs should not take six seconds; no two shared a second";
 }
 
 // The disk fills up while the fault log is saved (a file-size limit that the run log stays
@@ -100,8 +78,7 @@ TEST(NothingLost, AFaultLogThatCannotBeWrittenWholeIsNeitherShownNorKept) {
     DemoCopy demo(scenario + "line = \"\\e[30;46m[EOL] DATA DUMP END\\e[0m\"\n");
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limited = saved;
-    limited.rlim_cur = 64 * 1024;
+    const rlimit limited{64 * 1024, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &limited);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     auto updater = demo.start();
@@ -115,7 +92,7 @@ TEST(NothingLost, AFaultLogThatCannotBeWrittenWholeIsNeitherShownNorKept) {
     EXPECT_TRUE(
         console.ends_with("Reading fault log...\n\nUpdate failed.\nUnable to write "
                           "fault-dump file.\n\nPress Enter to close."))
-        << console.substr(console.size() - std::min<std::size_t>(console.size(), 300));
+        << console;
     EXPECT_EQ(console.find("Total number of faults"), std::string::npos);
     EXPECT_TRUE(demo.files("fault_dump_").empty());
 

@@ -16,7 +16,7 @@ TEST(SingleInstance, IsRefusedWhileTheGuardIsHeldAndFreeAfterAKill) {
     EXPECT_EQ(testing::consoleText(second->readAll()),
               "\nAnother Velkora Firmware Updater is already running.\n\nPress Enter to close.");
     EXPECT_EQ(second->wait(), 0);
-    first->kill();
+    first->signal(SIGKILL);
     first->wait();
     EXPECT_TRUE(copy.start()->readUntil("Press Q or Esc to cancel.").ends_with("cancel."));
 }

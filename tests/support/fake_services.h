@@ -3,35 +3,30 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/services.h"
 
 namespace velkora::testing {
 
-// A clock that moves only when slept on or told to: tick counts start where the test says,
-// and the calendar time moves along with them.
+// A clock that moves only when slept on or told to; the calendar time moves along with it
+// from 2026-01-01 00:00:00 UTC.
 class ManualClock : public platform::Clock {
   public:
     std::uint32_t tickCount32() override { return static_cast<std::uint32_t>(ticks_); }
     std::uint64_t tickCount64() override { return ticks_; }
     void sleepMs(std::uint32_t milliseconds) override { advance(milliseconds); }
     std::time_t calendarTime() override {
-        return calendarStart_ + static_cast<std::time_t>((ticks_ - tickStart_) / 1000u);
+        return 1767225600 + static_cast<std::time_t>((ticks_ - 1000) / 1000u);
     }
 
     void advance(std::uint64_t milliseconds) { ticks_ += milliseconds; }
-    void setTicks(std::uint64_t ticks) { ticks_ = tickStart_ = ticks; }
-    void setCalendarTime(std::time_t time) {
-        calendarStart_ = time;
-        tickStart_ = ticks_;
-    }
 
   private:
     std::uint64_t ticks_ = 1000;
-    std::uint64_t tickStart_ = 1000;
-    std::time_t calendarStart_ = 1767225600;  // 2026-01-01 00:00:00 UTC
 };
 
 // A host whose program folder is a test's folder and whose single-instance claim is decided
@@ -40,7 +35,10 @@ class FakeHost : public platform::Host {
   public:
     explicit FakeHost(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
-    platform::InstanceClaim claimSingleInstance() override;
+    platform::InstanceClaim claimSingleInstance() override {
+        const bool acquired = claimOutcome == platform::InstanceClaimOutcome::Acquired;
+        return {claimOutcome, acquired ? std::make_unique<CountedGuard>(claimsHeld) : nullptr};
+    }
     std::filesystem::path programFolder() override { return folder_; }
     std::string osVersionLine() override { return "OS version Test 1.0"; }
 
@@ -48,19 +46,23 @@ class FakeHost : public platform::Host {
     int claimsHeld = 0;  // claims acquired and not yet released
 
   private:
+    struct CountedGuard : platform::InstanceGuard {
+        explicit CountedGuard(int& count) : held(count) { ++held; }
+        ~CountedGuard() override { --held; }
+        int& held;
+    };
+
     std::filesystem::path folder_;
 };
 
 // No keys are ever pressed.
-class NoKeys : public platform::ConsoleKeys {
-  public:
+struct NoKeys : platform::ConsoleKeys {
     bool keyWaiting() override { return false; }
     int readKey() override { return -1; }
 };
 
 // A HID bus with nothing on it.
-class EmptyHidPort : public platform::HidPort {
-  public:
+struct EmptyHidPort : platform::HidPort {
     std::vector<platform::HidDeviceInfo> enumerate() override { return {}; }
     platform::HidOpenResult open(const platform::NativeString&) override {
         return {nullptr, "Windows error 2"};
@@ -72,7 +74,8 @@ class EmptyHidPort : public platform::HidPort {
 class FakeServices {
   public:
     explicit FakeServices(const std::filesystem::path& programFolder,
-                          const std::string& consoleInput = {});
+                          const std::string& consoleInput = {})
+        : host(programFolder), in_(consoleInput) {}
 
     platform::Services& services() { return services_; }
     std::string output() const { return out_.str(); }
@@ -85,7 +88,7 @@ class FakeServices {
   private:
     std::istringstream in_;
     std::ostringstream out_;
-    platform::Services services_;
+    platform::Services services_{clock, hid, keys, host, in_, out_};
 };
 
 }  // namespace velkora::testing
