@@ -180,8 +180,9 @@ TEST(StartUpdate, RecoversFromBusyOnlyWhereTheStateAllows) {
             const auto number = static_cast<std::uint8_t>(std::stoi(word.substr(1)));
             const std::uint8_t state = number / 10, active = number % 10;
             if (word[0] == 's') {
+                // Last command 5 refused with 17, 1000 bytes expected (LE32), 510 received.
                 bench.answer(2, sequence, 0,
-                             testing::statusPayload(state, active, 5, 17, 1000, 510));
+                             {state, active, 5, 17, 0, 0, 0, 0, 0xE8, 3, 0, 0, 0xFE, 1, 0, 0});
                 summaries.push_back(
                     "state=" + states[state] + " active=" + (active ? "1" : "0") +
                     " last_command=0x05 last_status=FLASH_ERROR expected=1000 received=510");

@@ -39,6 +39,7 @@ struct {
     int error = 0;       // errno of a failing call; 0 leaves errno alone
     const wchar_t* errorText = nullptr;
     std::string calls;
+    int refusals = 0;  // opens refused first, as before udev grants the node to the user
 } hidapi;
 
 int deviceStorage = 0;
@@ -70,6 +71,11 @@ void hid_free_enumeration(hid_device_info* list) {
     call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, 0);
 }
 hid_device* hid_open_path(const char* path) {
+    if (hidapi.refusals > 0) {
+        errno = hidapi.refusals-- % 2 == 0 ? EPERM : EACCES;
+        hidapi.calls += "refused\n";
+        return nullptr;
+    }
     return call("open " + std::string(path), kDevice, hidapi.result) < 0 ? nullptr : kDevice;
 }
 void hid_close(hid_device* device) {
@@ -294,9 +300,10 @@ TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
         EXPECT_EQ(hidapi.calls + outcome, c.ending);
     }
     EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
-    hidapi.calls = "";
+    hidapi = {0, {}, 0, -1, 0, nullptr, "", 2};  // an adapter only just there is retried
+    connection = systemHidPort().open("/dev/hidraw7").connection;  // closing the one before
     connection.reset();
-    EXPECT_EQ(hidapi.calls, "close\n");
+    EXPECT_EQ(hidapi.calls, "refused\nrefused\nopen /dev/hidraw7\nclose\nclose\n");
 }
 
 #else

@@ -32,15 +32,4 @@ struct Bench {
     HidHandle handle;
 };
 
-// A GET_STATUS payload.
-inline std::vector<std::uint8_t> statusPayload(std::uint8_t state, std::uint8_t active,
-                                               std::uint8_t lastCommand, std::uint8_t lastStatus,
-                                               std::uint32_t expected, std::uint32_t received) {
-    std::vector<std::uint8_t> payload{state, active, lastCommand, lastStatus};
-    payload.resize(16);
-    writeLe32(payload, 8, expected);
-    writeLe32(payload, 12, received);
-    return payload;
-}
-
 }  // namespace velkora::testing
