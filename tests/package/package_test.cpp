@@ -36,8 +36,9 @@ TEST(ManifestString, FindsTheFirstWellFormedMemberAndUnescapesIt) {
 }
 
 // Converted as a C library does with 32-bit unsigned long; accepted rows: the text|the value.
-// The conversion of its own: a sign and a prefix in either base, texts that end before the
-// characters that follow them; rows: base|text|value|characters consumed.
+// The conversion is also checked alone where the value cannot show it (a sign before 0x, a
+// prefix after blanks or in base 10, a text that ends before what follows it in memory);
+// those rows: base|text|value|characters consumed.
 TEST(PackageCompatibility, OneByteInDecimalOrHexadecimalAndNothingElse) {
     const auto parse = [](const std::string& text) {
         return outcomeOf([&] { return std::to_string(parsePackageCompatibility(text)); });
