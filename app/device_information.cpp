@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/common/text.h"
+#include "common/text.h"
 
 namespace velkora {
 

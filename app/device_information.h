@@ -2,8 +2,8 @@
 
 #include <iosfwd>
 
-#include "app/common/run_log.h"
 #include "bootloader/bootloader_records.h"
+#include "common/run_log.h"
 
 namespace velkora {
 

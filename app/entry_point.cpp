@@ -3,8 +3,8 @@
 #include <exception>
 #include <ostream>
 
-#include "app/common/console.h"
-#include "app/common/exceptions.h"
+#include "common/console.h"
+#include "common/exceptions.h"
 
 namespace velkora {
 

@@ -5,15 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/common/console.h"
-#include "app/common/exceptions.h"
-#include "app/common/run_log.h"
-#include "app/common/text.h"
 #include "app/device_information.h"
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/device_detection.h"
 #include "bootloader/firmware_transfer.h"
+#include "common/console.h"
+#include "common/exceptions.h"
+#include "common/run_log.h"
+#include "common/text.h"
 #include "config/config_mode.h"
 #include "hid/hid_device.h"
 #include "management/fault_log_mode.h"

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "package/firmware_package.h"
 #include "platform/clock.h"
 #include "platform/sha256.h"

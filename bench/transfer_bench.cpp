@@ -19,8 +19,8 @@
 #include <random>
 #include <sstream>
 
-#include "app/common/run_log.h"
 #include "bootloader/firmware_transfer.h"
+#include "common/run_log.h"
 #include "sim/sim_environment.h"
 
 namespace {

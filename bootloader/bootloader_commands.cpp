@@ -3,7 +3,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "app/common/text.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

@@ -1,7 +1,7 @@
 #include "bootloader/bootloader_records.h"
 
-#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

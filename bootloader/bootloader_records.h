@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_exchange.h"
 #include "package/firmware_version.h"
 

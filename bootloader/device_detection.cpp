@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/common/exceptions.h"
+#include "common/exceptions.h"
 
 namespace velkora {
 namespace {

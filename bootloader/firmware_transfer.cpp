@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/start_update.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/common/run_log.h"
 #include "bootloader/bootloader_records.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

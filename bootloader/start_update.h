@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_exchange.h"
 
 namespace velkora {

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/common/console.h"
-#include "app/common/text.h"
+#include "common/console.h"
+#include "common/text.h"
 #include "config/config_view.h"
 #include "management/management_commands.h"
 #include "management/management_handover.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "config/config_protocol.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"

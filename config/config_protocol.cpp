@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "app/common/text.h"
 #include "bootloader/bootloader_commands.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

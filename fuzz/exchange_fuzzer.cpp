@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "app/common/run_log.h"
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/firmware_transfer.h"
+#include "common/run_log.h"
 #include "config/config_protocol.h"
 #include "hid/hid_exchange.h"
 #include "management/fault_dump_download.h"

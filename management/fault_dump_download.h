@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/common/console.h"
-#include "app/common/run_log.h"
+#include "common/console.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

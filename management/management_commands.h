@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "hid/hid_exchange.h"
 #include "platform/services.h"

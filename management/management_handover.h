@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "platform/services.h"
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/common/text.h"
+#include "common/text.h"
 #include "package/package_files.h"
 #include "platform/native_string.h"
 #include "platform/sha256.h"

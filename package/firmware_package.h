@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "package/update_manifest.h"
 
 namespace velkora {

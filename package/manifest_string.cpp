@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/common/text.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/common/text.h"
+#include "common/text.h"
 #include "package/unsigned_conversion.h"
 
 namespace velkora {

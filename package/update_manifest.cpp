@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/common/text.h"
+#include "common/text.h"
 #include "package/manifest_string.h"
 #include "package/manifest_values.h"
 #include "package/package_files.h"

@@ -5,11 +5,11 @@
 #include <regex>
 #include <sstream>
 
-#include "app/common/console.h"
-#include "app/common/exceptions.h"
-#include "app/common/run_log.h"
-#include "app/common/text.h"
 #include "app/entry_point.h"
+#include "common/console.h"
+#include "common/exceptions.h"
+#include "common/run_log.h"
+#include "common/text.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/outcome.h"
 #include "tests/support/test_files.h"

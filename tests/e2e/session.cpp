@@ -4,9 +4,9 @@
 
 #include <regex>
 
-#include "app/common/text.h"
 #include "app/entry_point.h"
 #include "app/updater_run.h"
+#include "common/text.h"
 #include "platform/sha256.h"
 #include "sim/scenario_reader.h"
 #include "sim/scenario_values.h"

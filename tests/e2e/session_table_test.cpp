@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "app/common/text.h"
+#include "common/text.h"
 #include "tests/e2e/session.h"
 #include "tests/support/test_files.h"
 

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "app/common/text.h"
+#include "common/text.h"
 #include "package/firmware_package.h"
 #include "package/manifest_string.h"
 #include "package/manifest_values.h"

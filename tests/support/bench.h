@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 #include "hid/hid_device.h"
 #include "tests/support/outcome.h"
 #include "tests/support/scripted_hid_port.h"

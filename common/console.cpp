@@ -1,10 +1,10 @@
-#include "app/common/console.h"
+#include "common/console.h"
 
 #include <istream>
 #include <ostream>
 #include <stdexcept>
 
-#include "app/common/text.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/common/run_log.h"
+#include "common/run_log.h"
 
 #include <stdexcept>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "app/common/text.h"
+#include "common/text.h"
 
 namespace velkora {
 namespace {
