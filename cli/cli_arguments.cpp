@@ -63,8 +63,14 @@ std::optional<std::uint8_t> pick(const std::string& word, const Names& names, st
     if (const auto number = parseSmallNumber(word); number) {
         return *number >= first && *number < count + first ? number : std::nullopt;
     }
+    // A name may be written with "-" for its blanks, so that it needs no quotes.
+    const auto key = [](std::string_view name) {
+        std::string lower = toLowerAscii(name);
+        std::replace(lower.begin(), lower.end(), ' ', '-');
+        return lower;
+    };
     for (std::size_t i = 0; i < count; ++i) {
-        if (toLowerAscii(names(i)) == toLowerAscii(word)) {
+        if (key(names(i)) == key(word)) {
             return static_cast<std::uint8_t>(i + first);
         }
     }
