@@ -30,7 +30,7 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  --serial SERIAL   the adapter with this USB serial number, when several are connected\n"
-    "  --wait SECONDS    wait up to SECONDS for the adapter to appear (default 0)\n"
+    "  --wait SECONDS    wait up to SECONDS for the adapter to appear (default 10)\n"
     "  --json            one JSON document on standard output (update: JSON lines)\n"
     "  --yes             confirm an update or the clearing of the fault log\n"
     "  --store           store the configuration; the adapter restarts and is read again\n"
@@ -132,11 +132,12 @@ CliRequest parseCliArguments(const std::vector<std::string>& arguments) {
         } else if (argument == "--save") {
             request.save = arguments[++i];
         } else if (argument == "--wait") {
-            const auto seconds = arguments[++i];
-            const bool digits =
-                seconds.size() <= 5 && std::all_of(seconds.begin(), seconds.end(),
-                                                   [](char c) { return c >= '0' && c <= '9'; });
-            if (!digits || std::stoul(seconds) > kMaxWaitSeconds) {
+            const std::string& seconds = arguments[++i];
+            // Digits only, and never more of them than the limit has, so that the conversion
+            // cannot overflow.
+            if (seconds.find_first_not_of("0123456789") != std::string::npos ||
+                seconds.size() > std::to_string(kMaxWaitSeconds).size() ||
+                std::stoul(seconds) > kMaxWaitSeconds) {
                 throw UsageError("--wait needs a whole number of seconds from 0 to 86400.");
             }
             request.waitSeconds = static_cast<std::uint32_t>(std::stoul(seconds));

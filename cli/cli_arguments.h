@@ -24,7 +24,9 @@ struct CliRequest {
     bool yes = false;
     bool store = false;
     std::optional<std::string> serial;
-    std::uint32_t waitSeconds = 0;
+    // After EXIT, a store or an update the adapter takes a moment to come back in its
+    // bootloader; a script's next command finds it without a --wait of its own.
+    std::uint32_t waitSeconds = 10;
     std::optional<std::string> package;  // UTF-8, as typed
     std::optional<std::string> save;
     std::vector<std::pair<std::uint8_t, std::uint8_t>> changes;  // config set: item, value
