@@ -11,14 +11,13 @@
 namespace velkora::testing {
 namespace {
 
-// The parts of a text between separators; a trailing separator ends the last part.
-std::vector<std::string> split(const std::string& text, const std::string& separator) {
-    std::vector<std::string> parts;
-    for (std::size_t at = 0, end = 0; at < text.size(); at = end + separator.size()) {
-        end = std::min(text.find(separator, at), text.size());
-        parts.push_back(text.substr(at, end - at));
-    }
-    return parts;
+// The parts of a text between matches of a separator, an empty last part left out.
+std::vector<std::string> split(const std::string& text, const char* separator) {
+    const std::regex pattern(separator);
+    return text.empty()
+               ? std::vector<std::string>{}
+               : std::vector<std::string>(
+                     std::sregex_token_iterator(text.begin(), text.end(), pattern, -1), {});
 }
 
 // The rows of commands.txt (its top says what the cells mean), then the README's examples:
@@ -30,7 +29,7 @@ std::vector<Row> readRows() {
         readFileText(std::filesystem::path(VELKORA_TEST_DATA) / "commands.txt"));
     for (std::string line; std::getline(table, line);) {
         if (!line.empty() && !line.starts_with("#")) {
-            rows.push_back(split(line + (line.ends_with("|") ? " " : ""), " | "));
+            rows.push_back(split(line, " \\|( |$)"));
             rows.back().resize(5);
         }
     }
