@@ -169,7 +169,8 @@ CliRequest parseCliArguments(const std::vector<std::string>& arguments) {
         }
     }
     if (request.command == "config set") {
-        if (words.size() == used || (words.size() - used) % 2 != 0) {
+        const std::size_t pairs = words.size() - used;
+        if (pairs == 0 || pairs % 2 != 0) {
             throw UsageError("config set needs pairs of ITEM and VALUE.");
         }
         for (; used < words.size(); used += 2) {

@@ -62,11 +62,8 @@ class ProgressLines : public std::streambuf {
     int overflow(int c) override {
         if (c == '\r' || c == '\n') {
             const std::string prefix = std::string(kTransferLabel) + ":";
-            if (segment_.starts_with(prefix) && segment_.ends_with('%')) {
-                const std::string percentage =
-                    trimWhitespace(std::string_view(segment_)
-                                       .substr(prefix.size())
-                                       .substr(0, segment_.size() - prefix.size() - 1));
+            if (segment_.starts_with(prefix)) {
+                const int percentage = std::stoi(segment_.substr(prefix.size()));
                 if (percentage != shown_) {
                     out_ << "{\"progress\":" << percentage << "}\n" << std::flush;
                     shown_ = percentage;
@@ -81,7 +78,7 @@ class ProgressLines : public std::streambuf {
 
     std::ostream& out_;
     std::string segment_;
-    std::string shown_;
+    std::optional<int> shown_;
 };
 
 // One command's surroundings: the layers' services (their console text is progress), the run
