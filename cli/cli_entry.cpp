@@ -354,7 +354,6 @@ void configure(Command& c) {
     }
     // The adapter restarts into its bootloader; what it stored is read from it again.
     Bootloader again = openBootloader(c, bootloader.device.serial, kRestartWaitMs);
-    requireSupportedBootloader(again.info.boot);
     withConfigSession(c, again, [&stored](ConfigSession& session) {
         stored = session.stored();
         session.exitWithoutStoring();
