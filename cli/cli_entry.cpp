@@ -455,7 +455,6 @@ int runCli(platform::Services& services, const std::vector<platform::NativeStrin
         platform::Services layers{services.clock, services.hid, services.keys,
                                   services.host,  noInput,      progress};
         code = perform(layers, request, commandLine, result, text, message);
-        progress.flush();
     } catch (const UsageError& usage) {
         code = exit_code::kUsage;
         message = std::string("velkora-cli: ") + usage.what() + " See velkora-cli --help.";
@@ -472,7 +471,6 @@ int runCli(platform::Services& services, const std::vector<platform::NativeStrin
     if (code != exit_code::kDone) {
         err << message << "\n";
     }
-    services.out.flush();
     return code;
 }
 
