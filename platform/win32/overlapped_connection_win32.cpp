@@ -91,12 +91,13 @@ class OverlappedConnection final : public HidConnection {
     };
 
     // Takes every report the system holds for the handle, or waits up to the time-out for the
-    // next one. The HID class driver hands over as many queued reports as the buffer holds,
-    // and the reads go on while they complete at once, so the system's queue is emptied as
-    // far as the program's pace allows. When all the reports it can hold came out at once,
-    // the queue was full, and the system drops a report whenever it is: the first report
-    // taken carries that news. Reports in hand end the take at the first read that would
-    // have to wait; it is cancelled, and whatever it collected meanwhile is kept.
+    // next one. One read may hand over several queued reports (its buffer has room for all
+    // the system keeps; Wine's HID class driver hands over one), and the reads go on while
+    // they complete at once, so the system's queue is emptied as far as the program's pace
+    // allows. When all the reports it can hold came out at once, the queue was full, and the
+    // system drops a report whenever it is: the first report taken carries that news. Reports
+    // in hand end the take at the first read that would have to wait; it is cancelled, and
+    // whatever it collected meanwhile is kept.
     HidIoResult takeFromSystem(std::size_t callerBytes, std::uint32_t timeoutMs) {
         std::size_t taken = 0;
         HidIoResult ended{Status::Completed, 0, {}};
