@@ -5,26 +5,6 @@
 #include "platform/console_encoding.h"
 #include "platform/services.h"
 
-// Whether standard error is a terminal decides whether progress is shown on it. The platform
-// seam has no service for that one question, so the program asks the C runtime itself.
-#ifdef _WIN32
-#include <io.h>
-
-#include <cstdio>
-namespace {
-bool standardErrorIsTerminal() {
-    return _isatty(_fileno(stderr)) != 0;
-}
-}  // namespace
-#else
-#include <unistd.h>
-namespace {
-bool standardErrorIsTerminal() {
-    return isatty(STDERR_FILENO) != 0;
-}
-}  // namespace
-#endif
-
 namespace {
 
 int cliMain(const std::vector<velkora::platform::NativeString>& arguments) {
@@ -32,7 +12,7 @@ int cliMain(const std::vector<velkora::platform::NativeString>& arguments) {
     std::cout.setf(std::ios::unitbuf);
     const velkora::platform::Utf8ConsoleOutputScope utf8Console;
     return velkora::cli::runCli(velkora::platform::systemServices(), arguments, std::cerr,
-                                standardErrorIsTerminal());
+                                velkora::platform::standardErrorIsTerminal());
 }
 
 }  // namespace
