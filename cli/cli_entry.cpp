@@ -168,6 +168,30 @@ struct Bootloader {
     std::uint8_t sequence = kFirstFreeSequence;
 };
 
+// After an install or START_APP the adapter leaves the bus, a moment after its answer. The
+// command ends only once its bootloader is no longer listed (or a few seconds have passed), so
+// that a script's next command cannot find it still listed and then fail to open it.
+void awaitDeparture(Command& c, Bootloader& bootloader) {
+    constexpr std::uint64_t kDepartureWaitMs = 5000;
+    bootloader.handle.close();
+    const std::uint64_t deadline = c.services.clock.tickCount64() + kDepartureWaitMs;
+    for (;;) {
+        const std::vector<HidDeviceInfo> devices = enumerateHidDevices(c.services);
+        if (std::none_of(devices.begin(), devices.end(), [&](const HidDeviceInfo& device) {
+                return device.path == bootloader.device.path;
+            })) {
+            c.log.writeLine("bootloader HID left the bus");
+            return;
+        }
+        if (c.services.clock.tickCount64() >= deadline) {
+            c.log.writeLine("bootloader HID still listed after " +
+                            std::to_string(kDepartureWaitMs) + " ms");
+            return;
+        }
+        c.services.clock.sleepMs(kDevicePollIntervalMs);
+    }
+}
+
 Bootloader openBootloader(Command& c, const std::string& serial, std::uint64_t waitMs) {
     Bootloader bootloader;
     bootloader.device = findBootloader(c, serial, waitMs);
@@ -233,6 +257,7 @@ void update(Command& c) {
     installFirmware(c.services, bootloader.handle, *package, bootloader.info.boot,
                     bootloader.sequence, c.log);
     c.text << "Update complete.\n";
+    awaitDeparture(c, bootloader);
 }
 
 // A copy of the fault log where the command line asks for one; an existing file is never
@@ -378,6 +403,7 @@ void carryOut(Command& c) {
     } else if (command == "start") {
         Bootloader bootloader = openChosenBootloader(c);
         startApplication(c.services, bootloader.handle, c.log);
+        awaitDeparture(c, bootloader);
     } else {
         openChosenBootloader(c);
     }
