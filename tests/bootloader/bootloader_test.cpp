@@ -47,6 +47,7 @@ TEST(Bootloader, DecodesEveryFieldFromItsOffsetAndNamesItsStatus) {
     EXPECT_EQ(app.compatibility, 3);
     EXPECT_TRUE(!app.valid && parseAppInfo(answer(0, {0, 2})).valid);
     EXPECT_EQ(outcomeOf([&] { parseBootloaderInfo(answer(5, info)); }), "GET_INFO failed: BUSY");
+    EXPECT_EQ(outcomeOf([&] { parseAppInfo(answer(5, info)); }), "GET_APP_INFO failed: BUSY");
     const std::vector<std::tuple<std::uint8_t, std::uint8_t, std::string>> ids{
         {' ', '~', "0100FF7F80 K-004~"}, {31, '2', ""}, {'V', 127, ""}, {'V', 0, ""}};
     for (const auto& [first, last, text] : ids) {
