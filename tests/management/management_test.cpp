@@ -67,7 +67,8 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
         {stream("a" + big + kEnd, 56, 1),
          "FAULT_DUMP failed reason=size_limit reports=1171 bytes=65537 elapsed_ms=1171\nFault log "
          "download failed: the dump is too large."},
-        {{{5, dump(f56)}, {6, dump(kEnd)}}, "\n" + f56 + kEnd},
+        {{{5, dump(std::string(33, 'f'))}, {6, dump(kEnd)}}, "\n" + std::string(33, 'f') + kEnd},
+        {{{5, dump(kEnd)}}, "complete reports=1 bytes=33 elapsed_ms=5\n" + kEnd},
         {{{5, dump(f12, 12, 20)}, {6, dump(kEnd)}}, "\n" + f12 + kEnd},
         {{{5, dump(f56, 57)}},
          "FAULT_DUMP invalid payload report=1 hid_bytes=65 payload_bytes=57 elapsed_ms=5 gap_ms=5" +
