@@ -123,6 +123,26 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
     }
 }
 
+// The adapter is still there when a management interface has its path, or its serial number
+// when it has one; the bus lists a bootloader, "mgmt-2" of VK2 and "mgmt-3" without a serial.
+TEST(FaultDumpDownload, AfterAFailureLogsWhetherTheAdapterIsStillListed) {
+    const std::vector<std::pair<HidDeviceInfo, std::string>> rows{
+        {device("mgmt-2", "VK9"), "present"},
+        {device("mgmt-9", "VK2"), "present"},
+        {device("mgmt-9", "VK9"), "not_present"},
+        {device("mgmt-9", ""), "not_present"}};
+    for (const auto& [expected, presence] : rows) {
+        testing::Bench bench;
+        bench.port.devices = {{platform::fromUtf8("boot"), "Velkora", "Velkora Bootloader", "VK2"},
+                              device("mgmt-2", "VK2"),
+                              device("mgmt-3", "")};
+        logManagementInterfacePresence(bench.services, expected, bench.log);
+        EXPECT_EQ(testing::readLogLines(bench.log.path()).back(),
+                  "FAULT_DUMP application HID after failure: expected_device=" + presence +
+                      " management_interfaces=2");
+    }
+}
+
 const std::string kFailed = "Fault log display failed: ";
 const std::string kMarkers = kFailed + "the complete dump markers were not received.";
 const std::string kBad = kFailed + "unsupported fault record format.";
