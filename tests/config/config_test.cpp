@@ -2,6 +2,7 @@
 
 #include "config/config_mode.h"
 #include "config/config_protocol.h"
+#include "config/config_view.h"
 #include "tests/support/bench.h"
 #include "tests/support/sim_services.h"
 
@@ -85,6 +86,17 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
         const Report& sent = bench.port.written()[0];
         EXPECT_TRUE(command != 'S' || (sent[7] == 2 && sent[9] == 2 && sent[10] == 1))
             << "item, value";
+    }
+}
+
+// A reply of digits only, leading zeros allowed, up to 255; anything else is no number (-1).
+TEST(ConfigView, SmallNumbersAreDigitsUpTo255) {
+    const std::vector<std::pair<std::string, int>> rows{{"0", 0},    {"009", 9}, {"255", 255},
+                                                        {"256", -1}, {"1-", -1}, {"+1", -1},
+                                                        {"1:", -1},  {"", -1}};
+    for (const auto& [reply, number] : rows) {
+        const std::optional<std::uint8_t> parsed = parseSmallNumber(reply);
+        EXPECT_EQ(parsed ? int(*parsed) : -1, number) << reply;
     }
 }
 
