@@ -47,6 +47,7 @@ TEST(Bootloader, DecodesEveryFieldFromItsOffsetAndNamesItsStatus) {
     EXPECT_EQ(app.compatibility, 3);
     EXPECT_TRUE(!app.valid && parseAppInfo(answer(0, {0, 2})).valid);
     EXPECT_EQ(outcomeOf([&] { parseBootloaderInfo(answer(5, info)); }), "GET_INFO failed: BUSY");
+    EXPECT_EQ(outcomeOf([&] { parseAppInfo(answer(5, info)); }), "GET_APP_INFO failed: BUSY");
     const std::vector<std::tuple<std::uint8_t, std::uint8_t, std::string>> ids{
         {' ', '~', "0100FF7F80 K-004~"}, {31, '2', ""}, {'V', 127, ""}, {'V', 0, ""}};
     for (const auto& [first, last, text] : ids) {
@@ -106,6 +107,8 @@ TEST(FirmwareTransfer, SendsFiftyOneBytesPerChunkAndStopsAtTheFirstRefusal) {
     EXPECT_EQ(transfer.out.str(),
               "\rSending firmware:  98%\rSending firmware: 100%\rSending firmware: 100%\n");
     EXPECT_EQ(transfer.clock.tickCount64(), 1000u + 30 + 2 + 30) << "pauses, the rest is instant";
+    // Past 5100 bytes the first chunk is less than one per cent: 0% is shown all the same.
+    EXPECT_TRUE(Transfer(5101).out.str().starts_with("\rSending firmware:   0%\r"));
     // The refused request of the three chunks and GET_STATUS, its status, END_UPDATE's status,
     // the failure, the last log line (END_UPDATE is logged before it is judged), requests sent.
     const std::string end = "Sending firmware END_UPDATE ";

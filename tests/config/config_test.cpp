@@ -2,6 +2,7 @@
 
 #include "config/config_mode.h"
 #include "config/config_protocol.h"
+#include "config/config_view.h"
 #include "tests/support/bench.h"
 #include "tests/support/sim_services.h"
 
@@ -45,6 +46,7 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
         {'C', answer(0x84, 0, {1}), format},
         {'C', answer(0x84, 0, {2, 0}), format},
         {'C', answer(0x84, 0, all, 65, {10, 10}), count},
+        {'C', answer(0x84, 0, {1, 1}, 65, {8, 56}), count},
         {'C', answer(0x84, 0, {1, 1, 1}), count},
         {'C', answer(0x84, 0, {1, 2, 3, 0, 3, 1}), item},
         {'C', answer(0x84, 0, {1, 1, 0, 0}), item},
@@ -58,6 +60,7 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
         {'S', answer(0x85, 8, {1}), length},
         {'S', answer(0x85, 0, {1}), length},
         {'S', answer(0x85, 8), "SET_CONFIG_ITEM failed: BAD_VALUE"},
+        {'S', answer(0x85, 6), "SET_CONFIG_ITEM failed: FAILED"},
         {'I', answer(0x83, 0, app1), ""},
         {'I', answer(0x83, 0, app1, 65, {9, 'X'}), identity},
         {'I', answer(0x83, 0, app1, 65, {14, 2}), identity},
@@ -86,6 +89,17 @@ TEST(ConfigProtocol, ChecksEveryAnswerInOrder) {
     }
 }
 
+// A reply of digits only, leading zeros allowed, up to 255; anything else is no number (-1).
+TEST(ConfigView, SmallNumbersAreDigitsUpTo255) {
+    const std::vector<std::pair<std::string, int>> rows{{"0", 0},    {"009", 9}, {"255", 255},
+                                                        {"256", -1}, {"1-", -1}, {"+1", -1},
+                                                        {"1:", -1},  {"", -1}};
+    for (const auto& [reply, number] : rows) {
+        const std::optional<std::uint8_t> parsed = parseSmallNumber(reply);
+        EXPECT_EQ(parsed ? int(*parsed) : -1, number) << reply;
+    }
+}
+
 // A console whose every read throws something that is no standard exception.
 class ThrowingInput : public std::streambuf {
   protected:
@@ -93,7 +107,8 @@ class ThrowingInput : public std::streambuf {
 };
 
 // Whatever ends the editor, even a throw of no standard type, the session leaves the
-// management interface with one quiet EXIT and closes it before the throw goes on.
+// management interface with one quiet EXIT and closes it before the throw goes on; the
+// bootloader's handle was closed at the hand-over.
 TEST(ConfigurationMode, LeavesTheInterfaceWhateverIsThrown) {
     testing::TempFolder folder;
     testing::SimServices sim(folder.path(), sim::defaultAdapterProfile());
@@ -105,12 +120,8 @@ TEST(ConfigurationMode, LeavesTheInterfaceWhateverIsThrown) {
     RunLog log = openRunLog(folder.path(), base.clock);
     const HidDeviceInfo bootloader = services.hid.enumerate().front();
     std::uint8_t sequence = 4;
-    EXPECT_THROW(
-        {
-            HidHandle handle = openHidDevice(services, bootloader.path);
-            runConfigurationMode(services, handle, sequence, bootloader, log);
-        },
-        int);
+    HidHandle handle = openHidDevice(services, bootloader.path);
+    EXPECT_THROW(runConfigurationMode(services, handle, sequence, bootloader, log), int);
     EXPECT_EQ(sim.adapter().requests().back().request.command, 0x81);
     EXPECT_EQ(sim.bus().openConnections(), 0u);
 }

@@ -74,7 +74,8 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
         {stream("a" + big + kEnd, 56, 1),
          "FAULT_DUMP failed reason=size_limit reports=1171 bytes=65537 elapsed_ms=1171\nFault log "
          "download failed: the dump is too large."},
-        {{{5, dump(f56)}, {6, dump(kEnd)}}, "\n" + f56 + kEnd},
+        {{{5, dump(std::string(33, 'f'))}, {6, dump(kEnd)}}, "\n" + std::string(33, 'f') + kEnd},
+        {{{5, dump(kEnd)}}, "complete reports=1 bytes=33 elapsed_ms=5\n" + kEnd},
         {{{5, dump(f12, 12, 20)}, {6, dump(kEnd)}}, "\n" + f12 + kEnd},
         {{{5, dump(f56, 57)}},
          "FAULT_DUMP invalid payload report=1 hid_bytes=65 payload_bytes=57 elapsed_ms=5 gap_ms=5" +
@@ -136,6 +137,26 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
     }
 }
 
+// The adapter is still there when a management interface has its path, or its serial number
+// when it has one; the bus lists a bootloader, "mgmt-2" of VK2 and "mgmt-3" without a serial.
+TEST(FaultDumpDownload, AfterAFailureLogsWhetherTheAdapterIsStillListed) {
+    const std::vector<std::pair<HidDeviceInfo, std::string>> rows{
+        {device("mgmt-2", "VK9"), "present"},
+        {device("mgmt-9", "VK2"), "present"},
+        {device("mgmt-9", "VK9"), "not_present"},
+        {device("mgmt-9", ""), "not_present"}};
+    for (const auto& [expected, presence] : rows) {
+        testing::Bench bench;
+        bench.port.devices = {{platform::fromUtf8("boot"), "Velkora", "Velkora Bootloader", "VK2"},
+                              device("mgmt-2", "VK2"),
+                              device("mgmt-3", "")};
+        logManagementInterfacePresence(bench.services, expected, bench.log);
+        EXPECT_EQ(testing::readLogLines(bench.log.path()).back(),
+                  "FAULT_DUMP application HID after failure: expected_device=" + presence +
+                      " management_interfaces=2");
+    }
+}
+
 const std::string kFailed = "Fault log display failed: ";
 const std::string kMarkers = kFailed + "the complete dump markers were not received.";
 const std::string kBad = kFailed + "unsupported fault record format.";
@@ -189,7 +210,7 @@ TEST(FaultDumpParser, TakesExactlyTheCountedRecordsBetweenTheMarkers) {
     }
     std::istringstream records(
         "001 flt_weld 00001 00002| 001 A 00001 00002|001|001 A 0001 00002|001 A 00001 000020|001 A "
-        "01 00001 00002|001 A 00001|001 A 002 00001 00002 00003|001 A 0000: 00002|001 @ 00001 "
+        "01 00001 00002|001 A 00001|001 A 00001 00002 00003 00004|001 A 0000: 00002|001 @ 00001 "
         "00002|001 FLT_\xC3\x84 00001 00002|001\xC2\xA0"
         "A 00001 00002|" +
         std::string(65000, '0'));

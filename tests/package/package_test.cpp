@@ -18,6 +18,7 @@ namespace {
 
 using testing::outcomeOf;
 
+// Each text is followed in memory by a double quote, which must not end a value.
 TEST(ManifestString, FindsTheFirstWellFormedMemberAndUnescapesIt) {
     const std::pair<std::string, std::string> cases[] = {
         {"\"product\" \r\n\t\v\f: \n\t\"ZUQ\"", "ZUQ"},
@@ -31,7 +32,9 @@ TEST(ManifestString, FindsTheFirstWellFormedMemberAndUnescapesIt) {
         {R"("product":ZUQ "product"x"ZUQ")", "Manifest is missing required field: product"},
     };
     for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(outcomeOf([&] { return extractManifestString(text, "product"); }), expected);
+        const std::string quoted = text + '"';
+        const std::string_view view(quoted.data(), text.size());
+        EXPECT_EQ(outcomeOf([&] { return extractManifestString(view, "product"); }), expected);
     }
 }
 
@@ -43,12 +46,12 @@ TEST(PackageCompatibility, OneByteInDecimalOrHexadecimalAndNothingElse) {
     const auto parse = [](const std::string& text) {
         return outcomeOf([&] { return std::to_string(parsePackageCompatibility(text)); });
     };
-    for (const std::string row : {"0x1F|31", "0X1f|31", " 7 |7", "\t0x03\r\n|3", "255|255",
-                                  "0xff|255", "007|7", "+7|7", "-0|0", "\v7|7", "-4294967295|1"}) {
+    for (const std::string row : {"0x1F|31", "0XAf|175", " 7 |7", "\t0x03\r\n|3", "255|255",
+                                  "0xa|10", "007|7", "+7|7", "-0|0", "\v7|7", "-4294967295|1"}) {
         EXPECT_EQ(parse(row.substr(0, row.find('|'))), row.substr(row.find('|') + 1));
     }
     for (const std::string text :
-         {"256", "0x100", "0x", "0xg", "12ab", "1.5", "-1", "+0x1F", "4294967295", "0x0x5"}) {
+         {"256", "0x100", "0x", "0xg1", "12a", "7:", "1.5", "-1", "+0x1F", "4294967295", "0x0x5"}) {
         EXPECT_EQ(parse(text), "Invalid package_compatibility value: " + text);
     }
     for (const std::string text : {"", "   ", "+", "x1"}) {
@@ -81,7 +84,7 @@ TEST(FirmwareVersionText, ThreeOrFourComponentsOfOneToThreeDigits) {
 TEST(PlainFileName, OnlyANameDirectlyInsideTheFolder) {
     using namespace std::string_literals;
     for (const std::string name : {"fw.sfb", "fw.v1.2.sfb", "a b.sfb", ".hidden", "CONFIG.sfb",
-                                   "com10.sfb", "COM0", "LPT0.sfb", "NULL", "fw\x80\xC3\xA4"}) {
+                                   "com10.sfb", "COM0", "LPTA.sfb", "NULL", "fw\x80\xC3\xA4"}) {
         EXPECT_TRUE(isPlainFileName(name)) << name;
     }
     for (const std::string& name : {""s, "."s, ".."s, "fw/a"s, "fw\\a"s, "C:fw"s, "a..b"s, "fw."s,
@@ -157,12 +160,14 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
     const std::string million(1000000, 'a');
     const auto image = folder.path() / "firmware" / "fw.sfb";
     const std::string loaded = "package firmware_version=1.4.0.12\npackage sfb_file=fw.sfb\n";
-    const std::string sha = "\npackage sfb_sha256=" + digest + "\n";
+    const auto sha = [](const std::string& hex) { return "\npackage sfb_sha256=" + hex + "\n"; };
     const std::size_t room = kMaxManifestBytes - Manifest{}.text().size();
     const std::string padded =
         '"' + std::string(room / 2 * 2, '\\') + std::string(room % 2, ' ') + '"';
+    // An image of one byte is hashed as one piece of one byte.
+    const std::string aSha = "CA978112CA1BBDCAFAC231B39A23DC4DA786EFF8147C4E72B9807785AFEE48BB";
     const std::string mismatch = "Update firmware SHA-256 mismatch. Expected " + kAbcSha256 +
-                                 " but calculated " + digest + ".";
+                                 " but calculated " + aSha + ".";
     const struct {
         Manifest manifest;
         std::string image;
@@ -177,11 +182,11 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
         {{}, "", "The .sfb file is empty.", ""},
         {{}, "folder", "Unable to open " + platform::toUtf8(image.native()), ""},
         {{}, "sparse", "The .sfb file is too large.", ""},
-        {{}, million, mismatch, loaded + "package compatibility=0x03" + sha},
+        {{}, "a", mismatch, loaded + "package compatibility=0x03" + sha(aSha)},
         {{.sfb_sha256 = '"' + toLowerAscii(digest) + '"', .package_compatibility = R"("0x1f")"},
          million,
          "",
-         loaded + "package compatibility=0x1F" + sha},
+         loaded + "package compatibility=0x1F" + sha(digest)},
     };
     for (const auto& c : cases) {
         testing::writeFileText(folder.path() / "firmware" / "update_manifest.json",
@@ -206,8 +211,9 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
 }
 
 #ifndef _WIN32
-// A kernel file says 0 bytes and holds more: a file that grows is read to the limit, no further.
-TEST(PackageFiles, AFileThatGrowsWhileItIsReadIsReadToTheLimit) {
+// Kernel files misstate their size: /proc says 0 bytes and holds more, read to the limit like a
+// file that grows while it is read; /sys says 4096 bytes and holds fewer, which is all it gives.
+TEST(PackageFiles, AFileIsReadForWhatItHoldsUpToTheLimit) {
     std::string commandLine;
     for (const std::string& argument : ::testing::internal::GetArgvs()) {
         commandLine += argument + '\0';
@@ -221,6 +227,8 @@ TEST(PackageFiles, AFileThatGrowsWhileItIsReadIsReadToTheLimit) {
     EXPECT_EQ(pieces, commandLine);
     EXPECT_EQ(outcomeOf([&] { readWholeFile<std::string>(self, commandLine.size() - 1, "long"); }),
               "long");
+    const char* const online = "/sys/devices/system/cpu/online";
+    EXPECT_EQ(readWholeFile<std::string>(online, 4096, ""), testing::readFileText(online));
 }
 #endif
 
