@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <span>
 
-#include "sim/bridge/system_files.h"
 #include "sim/bridge/uhid_device.h"
 #include "sim/scenario_values.h"
 #include "sim/simulated_bus.h"
@@ -20,11 +21,45 @@ namespace {
 
 // Under Wine: see BridgeOptions.
 constexpr std::uint32_t kWineWakeMs = 1000;
-constexpr std::uint32_t kWineReplugMs = 4000;
+constexpr std::uint32_t kWineReplugMs = 2000;
+// The longest wait for the host to let go of a device that has left.
+constexpr Micros kReleaseBound = fromMs(20000);
 
 // A request the host wrote crosses the bus at the next 1 ms frame boundary.
 Micros nextFrame(Micros t) {
     return (t / kMicrosPerMs + 1) * kMicrosPerMs;
+}
+
+// Whether a program on this machine still holds the hidraw node of a device that has gone:
+// Wine closes it only once it has carried the device's removal through, and until then it
+// cannot take a device that comes back under the same name.
+// Who still holds the hidraw node of a device that has gone ("winedevice.exe 812
+// /dev/hidraw1"), or nothing. Wine closes it only once it has carried the device's removal
+// through, and until then it cannot take a device that comes back under the same name.
+std::string departedNodeHolder() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (const auto& process : fs::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.empty() || pid[0] < '0' || pid[0] > '9') {
+            continue;
+        }
+        std::error_code unreadable;
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", unreadable)) {
+            const std::string target = fs::read_symlink(fd.path(), unreadable).string();
+            if (target.rfind("/dev/hidraw", 0) == 0 &&
+                target.find(" (deleted)") != std::string::npos) {
+                std::string name;
+                std::getline(std::ifstream(process.path() / "comm"), name);
+                return name + " " + pid + " " + target.substr(0, target.find(' '));
+            }
+        }
+    }
+    return {};
+}
+
+bool departedNodeHeld() {
+    return !departedNodeHolder().empty();
 }
 
 std::uint32_t numberFromEnvironment(const char* name, std::uint32_t fallback) {
@@ -74,7 +109,7 @@ Bridge::Bridge(const AdapterProfile& profile, BridgeOptions options)
     }
     usb_ = std::make_unique<UsbGadgetBus>(ports);
     if (churning) {
-        runProgram({"modprobe", "uhid"});
+        loadModule("uhid");
     }
     device_ = usb_->makeHidGadget(0);
     std::size_t port = 1;
@@ -102,6 +137,19 @@ Bridge::~Bridge() {
 }
 
 void Bridge::run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop) {
+    if (const std::string holder = departedNodeHolder(); options_.replugMs > 0 && !holder.empty()) {
+        say("waiting for the host to let go of devices that have gone: " + holder);
+        const Micros until = timeline_.now() + kReleaseBound;
+        while (departedNodeHeld() && timeline_.now() < until && stop == 0) {
+            timeline_.sleepUntil(timeline_.now() + fromMs(100));
+        }
+        if (const std::string still = departedNodeHolder(); !still.empty()) {
+            say("the host still holds a device that has gone: " + still);
+        }
+    }
+    timeline_.runDue();
+    follow();
+    say("ready: what is present from the start is on the bus");
     while (stop == 0) {
         timeline_.runDue();
         follow();
@@ -137,7 +185,7 @@ std::optional<Micros> Bridge::nextDeadline() const {
         earliest(std::max(*wakeFrom_ + fromMs(options_.wakeMs), adapter_.reportsScheduledUntil()));
     }
     if (leftAt_ && shown_ == 0 && adapter_.presentInterface()) {
-        earliest(*leftAt_ + fromMs(options_.replugMs));
+        earliest(std::max(*leftAt_ + fromMs(options_.replugMs), timeline_.now() + fromMs(100)));
     }
     return next;
 }
@@ -175,12 +223,23 @@ void Bridge::follow() {
         shown_ = 0;
         say("adapter left the bus");
     }
-    if (!present || (leftAt_ && timeline_.now() < *leftAt_ + fromMs(options_.replugMs))) {
+    if (!present || (leftAt_ && !hostLetGo())) {
         return;
     }
     device_->connect(stringsOf(present->info));
     shown_ = wanted;
     say("adapter appeared as \"" + present->info.product + "\" serial " + present->info.serial);
+}
+
+// Whether the adapter may come back: under Wine once the minimum time off the bus has passed
+// and Wine has let go of the device that left (within a bound).
+bool Bridge::hostLetGo() const {
+    if (options_.replugMs == 0) {
+        return true;
+    }
+    const Micros now = timeline_.now();
+    return now >= *leftAt_ + fromMs(options_.replugMs) &&
+           (now >= *leftAt_ + kReleaseBound || !departedNodeHeld());
 }
 
 void Bridge::output(std::uint64_t presence, const InputReport& report) {

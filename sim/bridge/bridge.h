@@ -25,8 +25,10 @@ struct BridgeOptions {
     // 0: never. Wine's HID class driver can leave a report in its queue while the program's
     // read waits: only the next report completes that read. See bridge.cpp.
     std::uint32_t wakeMs = 0;
-    // The least time the adapter stays off the bus between two appearances; Wine, emulated,
-    // needs seconds to notice that a device has gone before it can open the next one.
+    // When not 0: the least time the adapter stays off the bus between two appearances, and
+    // it comes back only once the host has let go of the device that left (see bridge.cpp).
+    // Wine, emulated, takes seconds to carry a removal through, and a device back before
+    // that is listed but cannot be opened.
     std::uint32_t replugMs = 0;
     // Whether USB devices carry their manufacturer string. Wine names a USB HID device after
     // the kernel's HID name, which joins the manufacturer and product strings.
@@ -59,6 +61,7 @@ class Bridge {
     };
 
     void follow();
+    bool hostLetGo() const;
     void output(std::uint64_t presence, const InputReport& report);
     void request(const std::vector<std::uint8_t>& report);
     void serviceAdapter(short revents);

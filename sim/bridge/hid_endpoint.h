@@ -54,7 +54,8 @@ class HidEndpoint {
   public:
     virtual ~HidEndpoint() = default;
 
-    // Comes onto the bus with these strings; the host enumerates it afresh.
+    // Comes onto the bus with these strings; the host enumerates it afresh. A USB device is
+    // connected once the host has enumerated it.
     virtual void connect(const DeviceStrings& strings) = 0;
     // Leaves the bus. Input reports already sent reach the host first, within a bound.
     virtual void disconnect() = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -26,6 +27,8 @@ const fs::path kGadgets = "/sys/kernel/config/usb_gadget";
 constexpr auto kArrivalBound = std::chrono::milliseconds(1000);
 // How long a gadget's node may take to appear once it is bound.
 constexpr auto kNodeBound = std::chrono::milliseconds(2000);
+// How long the host may take to enumerate a gadget, up to its hidraw node.
+constexpr auto kEnumerationBound = std::chrono::milliseconds(10000);
 
 // dummy_hcd makes this many ports when nobody asks for more: the adapter and a few extras.
 constexpr std::size_t kDefaultPorts = 4;
@@ -48,6 +51,30 @@ std::vector<std::string> dummyUdcs() {
     return names;
 }
 
+// The host's hidraw node of the device on the port of this UDC, once the host has enumerated
+// it: dummy_hcd's port K (host side "dummy_hcd.K", the serial number of its root hub) is the
+// device side "dummy_udc.K", and the device is the one port of that root hub.
+bool hostHasNode(const std::string& udc) {
+    const std::string host = "dummy_hcd" + udc.substr(udc.find('.'));
+    std::error_code error;
+    for (const auto& hub : fs::directory_iterator("/sys/bus/usb/devices", error)) {
+        const std::string name = hub.path().filename().string();
+        std::string serial;
+        std::getline(std::ifstream(hub.path() / "serial"), serial);
+        if (name.rfind("usb", 0) != 0 || serial != host) {
+            continue;
+        }
+        const fs::path interface = hub.path().parent_path() / (name.substr(3) + "-1:1.0");
+        for (const auto& hid : fs::directory_iterator(interface, error)) {
+            if (fs::exists(hid.path() / "hidraw", error) &&
+                !fs::is_empty(hid.path() / "hidraw", error)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // A string descriptor written as configfs takes it; the kernel drops the line feed, and an
 // empty string makes the host find no such string at all.
 void writeString(const fs::path& path, const std::string& text) {
@@ -56,12 +83,18 @@ void writeString(const fs::path& path, const std::string& text) {
 
 }  // namespace
 
+void loadModule(const std::string& name) {
+    if (!fs::exists("/sys/module/" + name)) {
+        runProgram({"modprobe", name});
+    }
+}
+
 UsbGadgetBus::UsbGadgetBus(std::size_t ports) {
-    runProgram({"modprobe", "libcomposite"});
-    runProgram({"modprobe", "usb_f_hid"});
-    // The host side: the USB HID driver and the generic HID driver that gives hidraw nodes.
-    runProgram({"modprobe", "usbhid"});
-    runProgram({"modprobe", "hid-generic"});
+    // The device side, and the host side: the USB HID driver and the generic HID driver that
+    // gives hidraw nodes.
+    for (const char* module : {"libcomposite", "usb_f_hid", "usbhid", "hid_generic"}) {
+        loadModule(module);
+    }
     udcs_ = dummyUdcs();
     if (udcs_.size() < ports) {
         // Its number of ports is fixed when it loads.
@@ -173,6 +206,14 @@ void UsbHidGadget::connect(const DeviceStrings& strings) {
             const std::string reason = withReason("cannot open " + node_.string());
             writeAttribute(root_ / "UDC", "\n");
             throw std::runtime_error(reason);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Connected means on the host's bus: a program started now lists it.
+    const auto enumerated = Clock::now() + kEnumerationBound;
+    while (!hostHasNode(udc_)) {
+        if (Clock::now() >= enumerated) {
+            throw std::runtime_error("the host did not enumerate the gadget on " + udc_);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

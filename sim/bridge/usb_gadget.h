@@ -12,6 +12,9 @@
 
 namespace velkora::sim {
 
+// Loads a kernel module unless it is loaded already (modprobe is slow under emulation).
+void loadModule(const std::string& name);
+
 // The guest kernel made ready for USB gadgets: libcomposite and the HID function, configfs
 // mounted, and dummy_hcd with at least the number of device controllers (UDCs) asked for.
 // Each UDC is a USB port of its own: a gadget bound to it is enumerated by the kernel's host
