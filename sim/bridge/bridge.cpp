@@ -49,9 +49,11 @@ std::string departedNodeHolder() {
             const std::string target = fs::read_symlink(fd.path(), unreadable).string();
             if (target.rfind("/dev/hidraw", 0) == 0 &&
                 target.find(" (deleted)") != std::string::npos) {
-                std::string name;
-                std::getline(std::ifstream(process.path() / "comm"), name);
-                return name + " " + pid + " " + target.substr(0, target.find(' '));
+                std::string holder;
+                std::getline(std::ifstream(process.path() / "comm"), holder);
+                holder += " " + pid + " ";
+                holder += target.substr(0, target.find(' '));
+                return holder;
             }
         }
     }
@@ -141,7 +143,7 @@ void Bridge::run(const sigset_t& waitMask, const volatile std::sig_atomic_t& sto
         say("waiting for the host to let go of devices that have gone: " + holder);
         const Micros until = timeline_.now() + kReleaseBound;
         while (departedNodeHeld() && timeline_.now() < until && stop == 0) {
-            timeline_.sleepUntil(timeline_.now() + fromMs(100));
+            timeline_.sleepUntil(timeline_.now() + fromMs(500));
         }
         if (const std::string still = departedNodeHolder(); !still.empty()) {
             say("the host still holds a device that has gone: " + still);
@@ -185,7 +187,7 @@ std::optional<Micros> Bridge::nextDeadline() const {
         earliest(std::max(*wakeFrom_ + fromMs(options_.wakeMs), adapter_.reportsScheduledUntil()));
     }
     if (leftAt_ && shown_ == 0 && adapter_.presentInterface()) {
-        earliest(std::max(*leftAt_ + fromMs(options_.replugMs), timeline_.now() + fromMs(100)));
+        earliest(std::max(*leftAt_ + fromMs(options_.replugMs), timeline_.now() + fromMs(500)));
     }
     return next;
 }

@@ -38,13 +38,14 @@ std::vector<std::string> dummyUdcs() {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/sys/class/udc", error)) {
         const std::string name = entry.path().filename().string();
-        int number = 0;
-        if (std::sscanf(name.c_str(), "dummy_udc.%d", &number) == 1) {
-            found.emplace_back(number, name);
+        const std::string prefix = "dummy_udc.";
+        if (name.rfind(prefix, 0) == 0) {
+            found.emplace_back(std::stoi(name.substr(prefix.size())), name);
         }
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> names;
+    names.reserve(found.size());
     for (auto& [number, name] : found) {
         names.push_back(std::move(name));
     }
