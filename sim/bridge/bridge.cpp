@@ -21,7 +21,7 @@ namespace {
 
 // Under Wine: see BridgeOptions.
 constexpr std::uint32_t kWineWakeMs = 1000;
-constexpr std::uint32_t kWineReplugMs = 2000;
+constexpr std::uint32_t kWineReplugMs = 5000;
 // The longest wait for the host to let go of a device that has left.
 constexpr Micros kReleaseBound = fromMs(20000);
 

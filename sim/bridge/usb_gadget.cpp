@@ -25,6 +25,9 @@ const fs::path kGadgets = "/sys/kernel/config/usb_gadget";
 
 // How long leaving the bus waits for the host to fetch reports already sent.
 constexpr auto kArrivalBound = std::chrono::milliseconds(1000);
+// The device side sees a report fetched a moment before the host side has handed it on to
+// its readers; a disconnect in between would lose it on the host.
+constexpr auto kHandOnTime = std::chrono::milliseconds(100);
 // How long a gadget's node may take to appear once it is bound.
 constexpr auto kNodeBound = std::chrono::milliseconds(2000);
 // How long the host may take to enumerate a gadget, up to its hidraw node.
@@ -277,9 +280,11 @@ void UsbHidGadget::letSentReportsArrive() {
         if (::poll(&entry, 1, static_cast<int>(left.count())) > 0 &&
             (entry.revents & POLLOUT) != 0) {
             inFlight_ = false;
+            lastFetched_ = Clock::now();
             writeQueued();
         }
     }
+    std::this_thread::sleep_until(lastFetched_ + kHandOnTime);
 }
 
 pollfd UsbHidGadget::pollEntry() const {
@@ -297,6 +302,7 @@ EndpointEvents UsbHidGadget::service(short revents) {
     }
     if ((revents & POLLOUT) != 0 && inFlight_) {
         inFlight_ = false;
+        lastFetched_ = Clock::now();
         ++events.delivered;
         writeQueued();
     }

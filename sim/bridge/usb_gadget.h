@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -59,7 +60,8 @@ class ConfigfsEntries {
 // been fetched by the host. The node is opened non-blocking, reports queue here and go out as
 // the host takes them, so the bridge never stalls on a host that is slow to read. Plugging out
 // (unbinding from the UDC) first lets the reports already sent reach the host, for at most a
-// second: a real adapter's last answer is on the host before the adapter detaches.
+// second, and the host hand the last of them on to its readers: a real adapter's last answer
+// is on the host before the adapter detaches.
 class UsbHidGadget final : public HidEndpoint {
   public:
     UsbHidGadget(const std::string& name, std::string udc);
@@ -88,6 +90,7 @@ class UsbHidGadget final : public HidEndpoint {
     int fd_ = -1;
     std::deque<Packet> queued_;
     bool inFlight_ = false;  // a report written to the node that the host has not fetched yet
+    std::chrono::steady_clock::time_point lastFetched_;  // when the host fetched the last one
 };
 
 }  // namespace velkora::sim
