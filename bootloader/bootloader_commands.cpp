@@ -3,6 +3,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "common/exceptions.h"
 #include "common/text.h"
 
 namespace velkora {
@@ -30,8 +31,7 @@ std::string applicationStatusName(std::uint8_t status) {
 
 void requireOk(const std::string& label, const HidResponse& response) {
     if (response.responseStatus() != bootloader_status::kOk) {
-        throw std::runtime_error(label +
-                                 " failed: " + bootloaderStatusName(response.responseStatus()));
+        throw DeviceRefused(label + " failed: " + bootloaderStatusName(response.responseStatus()));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/start_update.h"
+#include "common/exceptions.h"
 #include "common/text.h"
 
 namespace velkora {
@@ -31,9 +32,9 @@ void sendChunk(HidHandle& handle, std::span<const std::uint8_t> image, std::uint
         handle, bootloader_command::kDataChunk, takeSequence(sequence),
         std::span<const std::uint8_t>(payload.data(), 5 + length), bootloader_timeout::kDataChunk);
     if (response.responseStatus() != bootloader_status::kOk) {
-        throw std::runtime_error(std::string(kTransferLabel) + " DATA_CHUNK failed at offset " +
-                                 std::to_string(offset) + ": " +
-                                 bootloaderStatusName(response.responseStatus()));
+        throw DeviceRefused(std::string(kTransferLabel) + " DATA_CHUNK failed at offset " +
+                            std::to_string(offset) + ": " +
+                            bootloaderStatusName(response.responseStatus()));
     }
 }
 
@@ -79,12 +80,26 @@ EndUpdateResult transferFirmware(platform::Services& services, HidHandle& handle
         return result;
     }
     if (result.status == bootloader_status::kCompatMismatch) {
-        throw std::runtime_error(
+        throw DeviceRefused(
             "Firmware rejected by device: incompatible update firmware. Device compatibility " +
             formatHexByte(target.deviceCompatibility) + ", firmware compatibility " +
             formatHexByte(target.firmwareCompatibility) + ".");
     }
-    throw std::runtime_error(label + " END_UPDATE failed: " + bootloaderStatusName(result.status));
+    throw DeviceRefused(label + " END_UPDATE failed: " + bootloaderStatusName(result.status));
+}
+
+void installFirmware(platform::Services& services, HidHandle& handle,
+                     const FirmwarePackage& package, const BootloaderInfo& boot,
+                     std::uint8_t& sequence, RunLog& log) {
+    const std::uint64_t start = services.clock.tickCount64();
+    log.writeLine("transfer start");
+    const TransferTarget target{boot.protocolMinor, boot.compatibility,
+                                package.manifest.package_compatibility};
+    transferFirmware(services, handle, package.image, target, sequence, log);
+    const std::uint64_t seconds = (services.clock.tickCount64() - start) / 1000u;
+    log.writeLine("transfer complete seconds=" + std::to_string(seconds) +
+                  " bytes=" + std::to_string(package.image.size()));
+    services.out << "Installing and verifying...\n";
 }
 
 }  // namespace velkora

@@ -6,6 +6,7 @@
 #include "bootloader/bootloader_records.h"
 #include "common/run_log.h"
 #include "hid/hid_device.h"
+#include "package/firmware_package.h"
 #include "platform/services.h"
 
 namespace velkora {
@@ -28,5 +29,12 @@ struct TransferTarget {
 EndUpdateResult transferFirmware(platform::Services& services, HidHandle& handle,
                                  std::span<const std::uint8_t> image, const TransferTarget& target,
                                  std::uint8_t& sequence, RunLog& log);
+
+// The update as the run performs it: "transfer start", the transfer of the package's image to
+// the bootloader described by `boot`, the time it took and the image's size in the run log,
+// and "Installing and verifying..." once the bootloader has accepted the image.
+void installFirmware(platform::Services& services, HidHandle& handle,
+                     const FirmwarePackage& package, const BootloaderInfo& boot,
+                     std::uint8_t& sequence, RunLog& log);
 
 }  // namespace velkora

@@ -6,6 +6,7 @@
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_records.h"
 #include "bootloader/firmware_transfer.h"
+#include "common/exceptions.h"
 
 namespace velkora {
 namespace {
@@ -27,7 +28,7 @@ BootloaderStatus readStatus(HidHandle& handle, std::uint8_t& sequence) {
 [[noreturn]] void failRetry(std::uint8_t status, RunLog& log) {
     const std::string name = bootloaderStatusName(status);
     log.writeLine("START_UPDATE recovery: retry failed status=" + name);
-    throw std::runtime_error(std::string(kTransferLabel) + " START_UPDATE retry failed: " + name);
+    throw DeviceRefused(std::string(kTransferLabel) + " START_UPDATE retry failed: " + name);
 }
 
 // A bootloader that reports ERROR with no transfer active is safe to reset: abort, check that
@@ -41,9 +42,9 @@ HidResponse recoverByAbort(HidHandle& handle, std::uint32_t imageSize, std::uint
     const BootloaderStatus afterAbort = readStatus(handle, sequence);
     logStatusSummary(log, "START_UPDATE recovery: after ABORT_UPDATE", afterAbort);
     if (afterAbort.state != bootloader_state::kIdle) {
-        throw std::runtime_error(std::string(kTransferLabel) +
-                                 " ABORT_UPDATE did not return the bootloader to IDLE. " +
-                                 formatStatusSummary(afterAbort));
+        throw DeviceRefused(std::string(kTransferLabel) +
+                            " ABORT_UPDATE did not return the bootloader to IDLE. " +
+                            formatStatusSummary(afterAbort));
     }
     log.writeLine("START_UPDATE recovery: sending one retry after ABORT_UPDATE");
     HidResponse retry = sendStartUpdate(handle, imageSize, protocolMinor, sequence);
@@ -60,7 +61,7 @@ HidResponse recoverByRetry(HidHandle& handle, std::uint32_t imageSize, std::uint
     HidResponse retry = sendStartUpdate(handle, imageSize, protocolMinor, sequence);
     if (retry.responseStatus() == bootloader_status::kBusy) {
         log.writeLine("START_UPDATE recovery: remained BUSY while GET_STATUS reported IDLE");
-        throw std::runtime_error(
+        throw DeviceRefused(
             "START_UPDATE remained BUSY while GET_STATUS reported IDLE; protocol/state "
             "inconsistency. " +
             formatStatusSummary(prior));
@@ -96,20 +97,20 @@ HidResponse startUpdate(HidHandle& handle, std::uint32_t imageSize, std::uint8_t
     }
     if (prior.state == bootloader_state::kReceiving && prior.active) {
         log.writeLine("START_UPDATE recovery: active transfer detected; no automatic abort");
-        throw std::runtime_error(
+        throw DeviceRefused(
             "An update is already active and cannot safely be replaced automatically. " +
             formatStatusSummary(prior));
     }
     if (prior.state == bootloader_state::kFinished && !prior.active) {
         log.writeLine("START_UPDATE recovery: previous update is FINISHED; no automatic abort");
-        throw std::runtime_error(
+        throw DeviceRefused(
             "The previous update has completed; the device may be handing off or resetting. " +
             formatStatusSummary(prior));
     }
     log.writeLine("START_UPDATE recovery: unsupported state; no automatic recovery");
-    throw std::runtime_error(std::string(kTransferLabel) +
-                             " START_UPDATE returned BUSY with an unsupported device state. " +
-                             formatStatusSummary(prior));
+    throw DeviceRefused(std::string(kTransferLabel) +
+                        " START_UPDATE returned BUSY with an unsupported device state. " +
+                        formatStatusSummary(prior));
 }
 
 }  // namespace velkora

@@ -1,8 +1,8 @@
 # The release packages, made by CPack with the `package` target:
 #   Windows: velkora-updater-<version>-win64.zip
 #   Linux:   velkora-updater-<version>-linux-x86_64.tar.gz
-# Each holds one folder that is the whole program as a technician uses it: the updater, the
-# firmware folder with a note on what goes into it, and README.txt. Tests, the demo and the
+# Each holds one folder that is the whole program as a technician uses it: the updater and
+# velkora-cli beside it, the firmware folder with a note on what goes into it, and README.txt. Tests, the demo and the
 # helper programs stay out.
 #
 # There is no .deb: the updater keeps its firmware package and its logs beside itself, so it
@@ -36,7 +36,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${packaging_dir}/common/using-the-updater.txt)
 
 # The program folder's layout, installed at the root of the package.
-install(TARGETS velkora-updater RUNTIME DESTINATION .)
+install(TARGETS velkora-updater velkora-cli RUNTIME DESTINATION .)
 install(FILES ${packaging_build_dir}/README.txt DESTINATION .)
 install(FILES ${packaging_build_dir}/firmware/README.txt DESTINATION firmware)
 if(NOT WIN32)

@@ -4,7 +4,8 @@
 #include <stdexcept>
 
 // The three exceptions that carry the updater's control flow across subsystems. Every other
-// failure is a std::runtime_error whose message is the text shown to the user.
+// failure is a std::runtime_error whose message is the text shown to the user; DeviceRefused
+// marks the ones where the adapter itself said no.
 
 namespace velkora {
 
@@ -25,6 +26,15 @@ class RestartRequested : public std::exception {};
 
 // The configuration editor ended with a failure; reported under its own heading.
 class ConfigurationFailure : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The adapter answered a request with a failure status, or reported a state in which the
+// request cannot safely go on: it refused, where other failures are a lost connection, a bad
+// answer or a bad package. Handled like any other failure, except by callers that report the
+// two apart (the command-line program's exit codes).
+class DeviceRefused : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "bootloader/bootloader_commands.h"
+#include "common/exceptions.h"
 #include "common/text.h"
 
 namespace velkora {
@@ -18,7 +19,7 @@ bool hasReportSize(const HidResponse& response) {
 
 void requireConfigOk(std::uint8_t status, const std::string& label) {
     if (status != 0) {
-        throw std::runtime_error(label + " failed: " + configStatusName(status));
+        throw DeviceRefused(label + " failed: " + configStatusName(status));
     }
 }
 

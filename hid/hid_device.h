@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -34,9 +35,16 @@ class HidHandle {
     platform::HidConnection& connection() { return *connection_; }
     platform::Clock& clock() { return *clock_; }
 
+    // How many reads so far found the system's queue of input reports full, so that reports
+    // may have been dropped. A reader that needs every report of a stream compares the count
+    // before and after it.
+    std::uint64_t queueOverflows() const { return queueOverflows_; }
+    void noteQueueOverflow() { ++queueOverflows_; }
+
   private:
     std::unique_ptr<platform::HidConnection> connection_;
     platform::Clock* clock_ = nullptr;
+    std::uint64_t queueOverflows_ = 0;
 };
 
 // A snapshot of every present interface with the adapter's vendor and product ID.

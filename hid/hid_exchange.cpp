@@ -70,6 +70,9 @@ std::uint32_t hidReadReport(HidHandle& handle, std::span<std::uint8_t> buffer,
         throw HidTransportError("HID read failed (the handle is closed).");
     }
     const platform::HidIoResult result = handle.connection().read(buffer, timeoutMs);
+    if (result.reportsLost) {
+        handle.noteQueueOverflow();
+    }
     switch (result.status) {
         case Status::Completed:
             // Callers index the buffer by this count; no platform may claim more than fits.

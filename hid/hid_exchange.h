@@ -84,6 +84,8 @@ HidResponse hidExchange(HidHandle& handle, std::uint8_t command, std::uint8_t se
                         std::span<const std::uint8_t> payload, std::uint32_t timeoutMs);
 
 // Reads one report into the buffer within the time-out and returns the number of bytes read.
+// A read that finds the system's queue of input reports overflowed counts on the handle
+// (queueOverflows).
 // Fails with a runtime error "CreateEvent failed for HID read." or "WaitForSingleObject failed
 // for HID read (<error>).", or with a HidTransportError "Timed out reading HID response." or
 // "HID read failed (<error>).", the last also for a handle that has been closed.

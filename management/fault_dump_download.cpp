@@ -19,12 +19,13 @@ using std::to_string;
 // The state of one download after the device accepted the command; its clock starts then.
 struct Download {
     Download(platform::Services& services_, HidHandle& handle_, const HidDeviceInfo& expected_,
-             RunLog& log_, std::uint8_t sequence_)
+             RunLog& log_, std::uint8_t sequence_, std::uint64_t overflowsBefore_)
         : services(services_),
           handle(handle_),
           expected(expected_),
           log(log_),
           sequence(sequence_),
+          overflowsBefore(overflowsBefore_),
           start(now()),
           deadline(start + fault_dump_limit::kOverallMs),
           lastReport(start) {}
@@ -34,6 +35,7 @@ struct Download {
     const HidDeviceInfo& expected;
     RunLog& log;
     std::uint8_t sequence;
+    std::uint64_t overflowsBefore;
     std::uint64_t start;
     std::uint64_t deadline;
     std::uint64_t lastReport;
@@ -74,7 +76,20 @@ struct Download {
         } catch (const std::exception& error) {
             failRead(error);
         }
+        if (handle.queueOverflows() != overflowsBefore) {
+            failReportsLost();
+        }
         return report;
+    }
+
+    // The system dropped reports because they were not read in time: the dump has a gap
+    // somewhere, and a log with a gap must never pass for the adapter's whole log.
+    [[noreturn]] void failReportsLost() {
+        log.writeLine("FAULT_DUMP failed reason=reports_lost reports=" + to_string(reports) +
+                      " bytes=" + to_string(dump.size()) +
+                      " elapsed_ms=" + to_string(now() - start));
+        throw std::runtime_error(
+            "Fault log download failed: reports were lost before they could be read.");
     }
 
     // Takes one report into the dump; true when the end marker has arrived.
@@ -132,6 +147,9 @@ struct Download {
 std::string downloadFaultDump(platform::Services& services, HidHandle& handle,
                               std::uint8_t& sequence, const HidDeviceInfo& expected, RunLog& log) {
     const std::uint8_t requestSequence = takeSequence(sequence);
+    // Whatever overflowed before the request cannot hold a report of this dump; an overflow
+    // from here on may, wherever the system dropped the reports.
+    const std::uint64_t overflowsBefore = handle.queueOverflows();
     log.writeLine("FAULT_DUMP sending command sequence=" + to_string(requestSequence));
     HidResponse initial;
     try {
@@ -152,7 +170,7 @@ std::string downloadFaultDump(platform::Services& services, HidHandle& handle,
     }
 
     log.writeLine("FAULT_DUMP accepted sequence=" + to_string(requestSequence));
-    Download download(services, handle, expected, log, requestSequence);
+    Download download(services, handle, expected, log, requestSequence, overflowsBefore);
     while (!download.accept(download.readReport())) {
     }
     return std::move(download.dump);

@@ -14,23 +14,27 @@
 namespace velkora {
 namespace {
 
-// Downloads, verifies and renders the dump; nothing of it is shown or saved unless all of it
-// could be verified and rendered.
-std::string readFaultLogText(platform::Services& services, ManagementConnection& management,
-                             std::uint8_t& sequence, RunLog& log) {
+// Downloads, verifies and renders the dump, and saves the text; nothing of it is saved unless
+// all of it could be verified and rendered.
+FaultLog downloadFaultLog(platform::Services& services, ManagementConnection& management,
+                          std::uint8_t& sequence, RunLog& log) {
     const std::string dump =
         downloadFaultDump(services, management.handle, sequence, management.device, log);
     const std::vector<FaultRecord> records = parseFaultDump(dump);
     log.writeLine("fault dump parser verified records=" + std::to_string(records.size()));
-    return formatFaultLog(describeFaultRecords(records));
+    FaultLog faultLog;
+    faultLog.displays = describeFaultRecords(records);
+    faultLog.text = formatFaultLog(faultLog.displays);
+    faultLog.saved = log.writeFaultDump(faultLog.text);
+    log.writeLine("fault dump saved_to=" + platform::toUtf8(faultLog.saved.native()));
+    return faultLog;
 }
 
 }  // namespace
 
-void runFaultLogMode(platform::Services& services, HidHandle& bootloaderHandle,
-                     std::uint8_t& bootloaderSequence, const HidDeviceInfo& bootloaderDevice,
-                     RunLog& log, bool serviceMode) {
-    services.out << "Starting fault-log mode...\n" << std::flush;
+void readFaultLog(platform::Services& services, HidHandle& bootloaderHandle,
+                  std::uint8_t& bootloaderSequence, const HidDeviceInfo& bootloaderDevice,
+                  RunLog& log, const FaultLogUse& use) {
     ManagementConnection management =
         startManagementInterface(services, bootloaderHandle, bootloaderSequence, bootloaderDevice,
                                  log, "START_APP_USB succeeded; waiting for application HID");
@@ -40,16 +44,7 @@ void runFaultLogMode(platform::Services& services, HidHandle& bootloaderHandle,
     bool exitAttempted = false;
     try {
         services.out << "Reading fault log...\n";
-        const std::string text = readFaultLogText(services, management, sequence, log);
-        // The file is written first: a fault log that could not be saved is not shown either.
-        const std::filesystem::path saved = log.writeFaultDump(text);
-        log.writeLine("fault dump saved_to=" + platform::toUtf8(saved.native()));
-        services.out << "\n" << text << std::flush;
-
-        ConsoleIo console{services.in, services.out};
-        if (serviceMode && confirmClearFaultLog(console)) {
-            sendClearFaults(management.handle, sequence, log, services.out);
-        }
+        use(downloadFaultLog(services, management, sequence, log), management.handle, sequence);
         exitAttempted = true;
         sendExit(management.handle, sequence, log);
         management.handle.close();
@@ -61,6 +56,22 @@ void runFaultLogMode(platform::Services& services, HidHandle& bootloaderHandle,
         management.handle.close();
         throw;
     }
+}
+
+void runFaultLogMode(platform::Services& services, HidHandle& bootloaderHandle,
+                     std::uint8_t& bootloaderSequence, const HidDeviceInfo& bootloaderDevice,
+                     RunLog& log, bool serviceMode) {
+    services.out << "Starting fault-log mode...\n" << std::flush;
+    readFaultLog(services, bootloaderHandle, bootloaderSequence, bootloaderDevice, log,
+                 [&](const FaultLog& faultLog, HidHandle& management, std::uint8_t& sequence) {
+                     // The file was written first: a fault log that could not be saved is not
+                     // shown either.
+                     services.out << "\n" << faultLog.text << std::flush;
+                     ConsoleIo console{services.in, services.out};
+                     if (serviceMode && confirmClearFaultLog(console)) {
+                         sendClearFaults(management, sequence, log, services.out);
+                     }
+                 });
 }
 
 bool confirmClearFaultLog(ConsoleIo& console) {

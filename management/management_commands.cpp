@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "bootloader/bootloader_commands.h"
+#include "common/exceptions.h"
 
 namespace velkora {
 namespace {
@@ -30,8 +31,7 @@ void checkManagementResponse(const HidResponse& response, std::uint8_t command,
         throw std::runtime_error(name + " returned an invalid application HID report.");
     }
     if (response.responseStatus() != 0) {
-        throw std::runtime_error(name +
-                                 " failed: " + applicationStatusName(response.responseStatus()));
+        throw DeviceRefused(name + " failed: " + applicationStatusName(response.responseStatus()));
     }
 }
 

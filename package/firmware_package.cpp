@@ -1,5 +1,6 @@
 #include "package/firmware_package.h"
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -12,8 +13,12 @@ namespace velkora {
 
 std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& programFolder,
                                                    RunLog& log) {
+    return loadFirmwarePackageFolder(programFolder / "firmware", log);
+}
+
+std::optional<FirmwarePackage> loadFirmwarePackageFolder(const std::filesystem::path& packageFolder,
+                                                         RunLog& log) {
     // The folder itself is not looked at: without it, the manifest is simply missing.
-    const std::filesystem::path packageFolder = programFolder / "firmware";
     const std::filesystem::path manifestPath = packageFolder / "update_manifest.json";
     if (!pathExists(manifestPath)) {
         log.writeLine("firmware package unavailable: update_manifest.json was not found");
@@ -50,6 +55,16 @@ std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& 
                                  manifest.sfb_sha256 + " but calculated " + digest + ".");
     }
     return package;
+}
+
+void printPackageSummary(std::ostream& out, const std::optional<FirmwarePackage>& package) {
+    if (package) {
+        out << "Update firmware version: " << package->manifest.firmware_version << "\n"
+            << "Firmware file: " << package->manifest.sfb_file << "\n"
+            << "Update firmware SHA-256 verified.\n\n";
+    } else {
+        out << "No update firmware was found. Firmware update is unavailable.\n\n";
+    }
 }
 
 }  // namespace velkora

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <vector>
 
@@ -23,5 +24,13 @@ struct FirmwarePackage {
 // version, file, compatibility and computed digest go to the run log.
 std::optional<FirmwarePackage> loadFirmwarePackage(const std::filesystem::path& programFolder,
                                                    RunLog& log);
+
+// The same from a package folder given by its own path rather than the program's.
+std::optional<FirmwarePackage> loadFirmwarePackageFolder(const std::filesystem::path& packageFolder,
+                                                         RunLog& log);
+
+// What the user reads about the package: its version, its image file and that the image was
+// proven, or that there is none and so no update.
+void printPackageSummary(std::ostream& out, const std::optional<FirmwarePackage>& package);
 
 }  // namespace velkora

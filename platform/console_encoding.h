@@ -26,4 +26,8 @@ class Utf8ConsoleOutputScope {
     [[maybe_unused]] unsigned int previousCodePage_ = 0;
 };
 
+// Whether the program's standard error is a terminal or console a person watches, rather than
+// a file or a pipe: progress that redraws one line is only for such a reader.
+bool standardErrorIsTerminal();
+
 }  // namespace velkora::platform

@@ -35,10 +35,17 @@ struct HidIoResult {
     Status status = Status::Failed;
     std::uint32_t bytes = 0;
     std::string errorDetail;  // for WaitFailed and Failed: "Windows error 31", "errno 5", ...
+
+    // Reads only: the system's queue of input reports for this connection was found full when
+    // this report was taken, so reports may have been dropped close to it (before it, or
+    // right after the ones taken with it). A platform that cannot tell never sets it.
+    bool reportsLost = false;
 };
 
 // One open HID interface. Destroying it closes the interface. A write or read that timed out
 // has been cancelled and finished before the call returns: the caller's buffer is free again.
+// A read hands over one report; a connection may take several from the system at once and
+// keep the rest for the reads that follow, in their order.
 class HidConnection {
   public:
     virtual ~HidConnection() = default;

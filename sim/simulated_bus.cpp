@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace velkora::sim {
 namespace {
@@ -129,6 +130,7 @@ void SimulatedBus::post(std::uint64_t presence, const InputReport& report) {
         }
         if (channel.inbox.size() == kInputQueueDepth) {
             channel.inbox.pop_front();
+            channel.dropped = true;
             ++dropped_;
         }
         channel.inbox.push_back(report);
@@ -186,7 +188,9 @@ HidIoResult SimulatedBus::read(std::uint64_t channelId, std::span<std::uint8_t> 
     const std::size_t count = std::min<std::size_t>(report.length, buffer.size());
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     std::copy_n(report.bytes.begin(), count, buffer.begin());
-    return {Status::Completed, static_cast<std::uint32_t>(count), {}};
+    HidIoResult result{Status::Completed, static_cast<std::uint32_t>(count), {}};
+    result.reportsLost = std::exchange(channel.dropped, false);
+    return result;
 }
 
 }  // namespace velkora::sim

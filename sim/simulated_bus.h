@@ -21,7 +21,7 @@ platform::HidDeviceInfo extraInterfaceInfo(const ExtraInterfaceProfile& profile,
 // extra interfaces of the bus faults. Connections behave like Windows HID handles: each has
 // its own queue of input reports (32 deep, the oldest dropped when full), reports sent while
 // it was closed are lost, and once its interface has gone every read and write fails with
-// ERROR_DEVICE_NOT_CONNECTED.
+// ERROR_DEVICE_NOT_CONNECTED. The read after a drop says that reports were lost.
 class SimulatedBus final : public platform::HidPort {
   public:
     SimulatedBus(Timeline& timeline, SimulatedAdapter& adapter,
@@ -50,6 +50,7 @@ class SimulatedBus final : public platform::HidPort {
     struct Channel {
         std::uint64_t presence = 0;
         std::deque<InputReport> inbox;
+        bool dropped = false;  // a report was dropped since the last read
     };
     struct Extra {
         platform::HidDeviceInfo info;

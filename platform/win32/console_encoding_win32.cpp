@@ -1,5 +1,9 @@
 #include <windows.h>
 
+#include <io.h>
+
+#include <cstdio>
+
 #include "platform/console_encoding.h"
 
 namespace velkora::platform {
@@ -17,6 +21,10 @@ Utf8ConsoleOutputScope::~Utf8ConsoleOutputScope() {
     if (previousCodePage_ != 0) {
         SetConsoleOutputCP(previousCodePage_);
     }
+}
+
+bool standardErrorIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
 }
 
 }  // namespace velkora::platform

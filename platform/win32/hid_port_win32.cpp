@@ -128,7 +128,34 @@ class WindowsHidPort final : public HidPort {
         if (handle == INVALID_HANDLE_VALUE) {
             return {nullptr, "Windows error " + std::to_string(GetLastError())};
         }
-        return {win32::makeOverlappedConnection(handle), {}};
+        // Windows keeps 32 input reports per handle unless asked for more, and drops the
+        // oldest when the program falls behind: the adapter streams its fault log at one
+        // report per frame, so a stall of a few dozen milliseconds would cost reports. Room
+        // for the most Windows allows rides out stalls of half a second. Should the request
+        // be refused, the handle keeps what it has; the connection is told either way.
+        HidD_SetNumInputBuffers(handle, kInputReportsHeld);
+        ULONG held = 0;
+        if (!HidD_GetNumInputBuffers(handle, &held) || held == 0) {
+            held = kWindowsDefaultInputReports;
+        }
+        return {win32::makeOverlappedConnection(handle, inputReportLength(handle), held), {}};
+    }
+
+  private:
+    static constexpr ULONG kInputReportsHeld = 512;
+    static constexpr ULONG kWindowsDefaultInputReports = 32;
+
+    // The length of one input report with its report ID, which a read of several reports is
+    // cut into; 0 when the interface does not say.
+    static std::size_t inputReportLength(HANDLE handle) {
+        PHIDP_PREPARSED_DATA data = nullptr;
+        if (!HidD_GetPreparsedData(handle, &data)) {
+            return 0;
+        }
+        HIDP_CAPS caps{};
+        const bool known = HidP_GetCaps(data, &caps) == HIDP_STATUS_SUCCESS;
+        HidD_FreePreparsedData(data);
+        return known ? caps.InputReportByteLength : 0;
     }
 };
 

@@ -88,8 +88,10 @@ SessionResult runSession(const Session& session) {
                 sim.services().out << "\n[the user starts the updater again]\n";
             }
             result.exitCodes.push_back(
-                runEntryPoint(sim.services(), commandLine,
-                              [&](bool service) { runUpdater(sim.services(), service); }));
+                session.entry ? session.entry(sim.services())
+                              : runEntryPoint(sim.services(), commandLine, [&](bool service) {
+                                    runUpdater(sim.services(), service);
+                                }));
         }
         result.printed = sim.printed();
         result.screen = withStablePaths(sim.screen(), folderText);

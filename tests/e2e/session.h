@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,8 @@ struct Session {
     // The compatibility of a firmware package 1.5.0.0 beside the program.
     std::optional<std::uint8_t> package = std::nullopt;
     int runs = 1;  // the user starts the updater again this many times in all
+    // Another program's entry point in place of the updater's; returns its exit code.
+    std::function<int(platform::Services&)> entry = {};
 };
 
 // What the session left behind.

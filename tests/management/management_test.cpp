@@ -13,7 +13,12 @@ namespace {
 
 using testing::Report;
 const std::string kBegin(kFaultDumpBeginMarker), kEnd(kFaultDumpEndMarker);
-using Arrivals = std::vector<std::pair<std::uint32_t, Report>>;
+struct Arrival {
+    std::uint32_t afterMs;
+    Report report;
+    bool afterLoss = false;  // the system's queue overflowed before it was read
+};
+using Arrivals = std::vector<Arrival>;
 
 HidDeviceInfo device(const std::string& path, const std::string& serial) {
     return {platform::fromUtf8(path), "Velkora", std::string(kManagementInterfaceProduct), serial};
@@ -36,13 +41,15 @@ Report dump(const std::string& text, int declared = -1, std::size_t size = 65) {
 Arrivals stream(const std::string& text, std::size_t chunk, std::uint32_t paceMs) {
     Arrivals reports;
     for (std::size_t at = 0; at < text.size(); at += chunk) {
-        reports.emplace_back(paceMs * (reports.size() + 1), dump(text.substr(at, chunk)));
+        reports.push_back(
+            {paceMs * std::uint32_t(reports.size() + 1), dump(text.substr(at, chunk))});
     }
     return reports;
 }
 
 // Each row: the reports that follow the acknowledgement (a report at 0 ms replaces it), and
-// the end of the run log followed by the dump or the failure. The counter starts at 255.
+// the end of the run log followed by the dump or the failure. The counter starts at 255, on a
+// handle whose queue overflowed before the request, which has no bearing on this dump.
 TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
     const std::string f56(56, 'f'), f12(12, 'f'), x23(23, 'x'), big(65536 - 33, 'a');
     const std::string hid = "FAULT_DUMP returned an invalid application HID report.";
@@ -95,18 +102,25 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
              present + "FAULT_DUMP failed: FAILED"},
         {{{0, dump("x")}},
          "FAULT_DUMP sending command sequence=255\nFAULT_DUMP initial response had nonzero payload "
-         "length=1\nFAULT_DUMP returned an invalid initial response."}};
+         "length=1\nFAULT_DUMP returned an invalid initial response."},
+        {{{5, dump(f56)}, {6, dump(kEnd), true}},
+         "end_marker=no\nFAULT_DUMP failed reason=reports_lost reports=1 bytes=56 elapsed_ms=6\n"
+         "Fault log download failed: reports were lost before they could be read."},
+        {{{0, testing::responseReport(0x80, 255), true}, {5, dump(kEnd)}},
+         "accepted sequence=255\nFAULT_DUMP failed reason=reports_lost reports=0 bytes=0 "
+         "elapsed_ms=5\nFault log download failed: reports were lost before they could be read."}};
     for (const auto& [reports, expected] : rows) {
         testing::Bench bench;
         bench.port.devices = {{platform::fromUtf8("mgmt-1"), "", "", "VK1"},
                               device("mgmt-2", "VK1")};
         auto& reaction = bench.port.onRequest();
-        if (reports.empty() || reports.front().first != 0) {
+        if (reports.empty() || reports.front().afterMs != 0) {
             reaction.reply(testing::responseReport(0x80, 255));
         }
-        for (const auto& [afterMs, report] : reports) {
-            reaction.reply(report, afterMs);
+        for (const auto& [afterMs, report, afterLoss] : reports) {
+            reaction.reply(report, afterMs, afterLoss);
         }
+        bench.handle.noteQueueOverflow();
         std::uint8_t counter = 255;
         std::string text;
         const std::string error = testing::outcomeOf([&] {

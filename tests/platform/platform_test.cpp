@@ -1,4 +1,5 @@
-// Linux: the port over a hidapi played here; Windows: overlapped I/O on an unbuffered pipe.
+// Linux: the listing over a sysfs laid out here, hidraw I/O over a socket pair; Windows:
+// overlapped I/O on an unbuffered pipe.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -19,84 +20,17 @@
 
 #include "platform/win32/overlapped_connection.h"
 #else
-#include <hidapi/hidapi.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 
-namespace {
-
-// What hidapi answers, and the calls the port made, one a line.
-struct {
-    int initResult = 0;
-    std::vector<hid_device_info> listed;
-    int result = 0;      // of a write or a read; an open fails when it is negative
-    int plainRead = -1;  // of a read without a time-out
-    int error = 0;       // errno of a failing call; 0 leaves errno alone
-    const wchar_t* errorText = nullptr;
-    std::string calls;
-    int refusals = 0;  // opens refused first, as before udev grants the node to the user
-} hidapi;
-
-int deviceStorage = 0;
-hid_device* const kDevice = reinterpret_cast<hid_device*>(&deviceStorage);
-
-// Notes the call; a failing one sets errno as told.
-int call(const std::string& what, hid_device* device, int result) {
-    hidapi.calls += what + (device == kDevice ? "\n" : " of another device\n");
-    if (result < 0 && hidapi.error != 0) {
-        errno = hidapi.error;
-    }
-    return result;
-}
-
-}  // namespace
-
-extern "C" {
-int hid_init() {
-    return hidapi.initResult;
-}
-hid_device_info* hid_enumerate(unsigned short vendorId, unsigned short productId) {
-    for (std::size_t i = 0; i + 1 < hidapi.listed.size(); ++i) {
-        hidapi.listed[i].next = &hidapi.listed[i + 1];
-    }
-    call("enumerate " + std::to_string(vendorId) + ":" + std::to_string(productId), kDevice, 0);
-    return hidapi.listed.empty() ? nullptr : hidapi.listed.data();
-}
-void hid_free_enumeration(hid_device_info* list) {
-    call(list == hidapi.listed.data() ? "free" : "free another list", kDevice, 0);
-}
-hid_device* hid_open_path(const char* path) {
-    if (hidapi.refusals > 0) {
-        errno = hidapi.refusals-- % 2 == 0 ? EPERM : EACCES;
-        hidapi.calls += "refused\n";
-        return nullptr;
-    }
-    return call("open " + std::string(path), kDevice, hidapi.result) < 0 ? nullptr : kDevice;
-}
-void hid_close(hid_device* device) {
-    call("close", device, 0);
-}
-int hid_write(hid_device* device, const unsigned char*, size_t length) {
-    return call("write " + std::to_string(length), device, hidapi.result);
-}
-int hid_read_timeout(hid_device* device, unsigned char* data, size_t length, int milliseconds) {
-    data[length - 1] = 0xC3;
-    return call("read " + std::to_string(length) + " " + std::to_string(milliseconds), device,
-                hidapi.result);
-}
-int hid_read(hid_device* device, unsigned char*, size_t length) {
-    return call("plain read " + std::to_string(length), device, hidapi.plainRead);
-}
-const wchar_t* hid_error(hid_device*) {
-    return hidapi.errorText;
-}
-}
-
+#include "platform/posix/hidraw_connection.h"
+#include "platform/posix/sysfs_hid_listing.h"
 #endif
 
 namespace velkora::platform {
@@ -215,95 +149,140 @@ TEST(SystemClock, SleepsAsLongAsAsked) {
     EXPECT_GE(systemClock().tickCount64() - start, 80u);
 }
 
-// Initialised on first use, again after a failure; a UTF-32 string that is no Unicode is empty.
-TEST(HidapiPort, ListsTheAdaptersInterfacesWithTheirStringsInUtf8) {
-    hidapi.initResult = -1;
-    EXPECT_THROW(systemHidPort().enumerate(), std::runtime_error);
-    EXPECT_THROW(systemHidPort().open("/dev/hidraw0"), std::runtime_error);
-    hidapi.initResult = 0;
-    std::wstring texts[] = {L"Velkora \x7F\x80\x7FF\x800\xD7FF\xE000\xFFFF\x10000\x1F50C\x10FFFF",
-                            L"a\xD800", L"\xDFFF", std::wstring(1, static_cast<wchar_t>(0x110000)),
-                            L"Ger\xE4t"};
-    std::string path = "/dev/hidraw3";
-    for (std::size_t i = 0; i < 2; ++i) {
-        hid_device_info& entry = hidapi.listed.emplace_back();
-        entry.path = path.data();
-        entry.product_string = texts[i * 3].data();
-        entry.manufacturer_string = texts[i * 3 + 1].data();
-        entry.serial_number = texts[(i * 3 + 2) % 5].data();
+// A sysfs as the kernel lays it out: each node's class entry with its DEVNAME and a link to
+// its HID device, which sits below a USB device's interface, or nowhere near one (uhid).
+// Rows: node number, the HID device's folder, its uevent, and the USB device's attributes.
+TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
+    namespace fs = std::filesystem;
+    testing::TempFolder sys;
+    const std::string adapter = "HID_ID=0003:00000483:0000A5B9\nHID_NAME=Velkora Velkora Boot\n";
+    const struct {
+        int node;
+        const char* device;  // below devices/; "" for a link whose device has gone
+        std::string uevent;
+        std::vector<std::pair<const char*, const char*>> usb;  // attributes of the USB device
+    } nodes[] = {
+        {10,
+         "virtual/misc/uhid/0003:0483:A5B9.0004",
+         "HID_ID=0003:00000483:0000a5b9\nHID_NAME=Velkora Management Interface\nHID_UNIQ=7\n",
+         {}},
+        {2,
+         "pci0/usb1/1-1/1-1:1.0/0003:0483:A5B9.0001",
+         adapter + "HID_UNIQ=X\n",
+         {{"idVendor", "0483"},
+          {"idProduct", "a5b9"},
+          {"manufacturer", "Velkora"},
+          {"product", "Velkora Bootloader"},
+          {"serial", "2050384E3436"}}},
+        {3,
+         "pci0/usb1/1-2/1-2:1.0/0003:046D:C52B.0002",
+         "HID_ID=0003:0000046D:0000C52B\n",
+         {{"idVendor", "046d"}, {"idProduct", "c52b"}}},
+        {4, "", adapter, {}},
+        {5,
+         "pci0/usb2/2-1/2-1:1.0/0003:0483:A5B9.0003",
+         adapter,
+         {{"idVendor", "0483"}, {"idProduct", "a5b9"}, {"manufacturer", "\xC3\x28"}}},
+        {6,
+         "virtual/misc/uhid/0003:0483:A5B9.0005",
+         "HID_ID=0003:00000483:0000A5B9\nHID_UNIQ=\xFF\n",
+         {}},
+    };
+    for (const auto& n : nodes) {
+        const fs::path entry = sys.path() / "class/hidraw" / ("hidraw" + std::to_string(n.node));
+        const fs::path device = sys.path() / "devices" / (*n.device ? n.device : "gone/x");
+        fs::create_directories(entry);
+        testing::writeFileText(entry / "uevent",
+                               "MAJOR=244\nDEVNAME=hidraw" + std::to_string(n.node) + "\n");
+        fs::create_directory_symlink(device, entry / "device");
+        if (*n.device) {
+            fs::create_directories(device);
+            testing::writeFileText(device / "uevent", n.uevent);
+            for (const auto& [name, value] : n.usb) {
+                testing::writeFileText(device.parent_path().parent_path() / name,
+                                       std::string(value) + "\n");
+            }
+        }
     }
-    hidapi.listed.emplace_back();  // no path, no strings
+    fs::create_directories(sys.path() / "class/hidraw/hidrawx");
     std::string found;
-    for (const HidDeviceInfo& device : systemHidPort().enumerate()) {
-        found += device.path + "|" + device.product + "|" + device.manufacturer + "|" +
+    for (const HidDeviceInfo& device : posix::listAdapterHidrawNodes(sys.path(), "/dev")) {
+        found += device.path + "|" + device.manufacturer + "|" + device.product + "|" +
                  device.serial + "\n";
     }
-    const std::string edges =
-        "Velkora "
-        "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF0"
-        "\x9F\x94\x8C\xF4\x8F\xBF\xBF";
     EXPECT_EQ(found,
-              "/dev/hidraw3|" + edges + "||\n/dev/hidraw3||Ger\xC3\xA4t|" + edges + "\n|||\n");
-    EXPECT_EQ(hidapi.calls, "enumerate 1155:42425\nfree\n");
+              "/dev/hidraw2|Velkora|Velkora Bootloader|2050384E3436\n/dev/hidraw5|||\n"
+              "/dev/hidraw6|||\n/dev/hidraw10||Velkora Management Interface|7\n");
+    testing::TempFolder empty;
+    EXPECT_TRUE(posix::listAdapterHidrawNodes(empty.path(), "/dev").empty()) << "no HID device";
+    testing::writeFileText(empty.path() / "class", "");
+    EXPECT_THROW(posix::listAdapterHidrawNodes(empty.path(), "/dev"), std::runtime_error);
 }
 
-// Rows: the call (an open, a write or a read with its time-out), what hidapi returns, the errno
-// it sets (0: none) and its own text, what a plain read returns, then the calls made and the
-// outcome. Failures are named by the call's own errno, else hidapi's text. A read that fails
-// without an errno has met a device that is gone: one plain read still collects an answer
-// queued before the hang-up, else the failure reads as ENODEV.
-TEST(HidapiPort, OpensReadsWritesAndClosesAndNamesEachFailure) {
-    const wchar_t* const failed = L"hidapi: failed";
-    const struct {
-        char call;
-        int result;
-        int error;
-        const wchar_t* text;
-        std::uint32_t timeoutMs;
-        int plainRead;
-        std::string ending;
-    } calls[] = {
-        {'o', -1, ENOENT, failed, 0, -1, "open /dev/hidraw7\nerrno 2 (No such file or directory)"},
-        {'o', -1, 0, L"hidapi: gone \xE9", 0, -1, "open /dev/hidraw7\nhidapi: gone \xC3\xA9"},
-        {'o', -1, 0, nullptr, 0, -1, "open /dev/hidraw7\nerrno 0"},
-        {'o', 0, 0, nullptr, 0, -1, "open /dev/hidraw7\nopened"},
-        {'w', 65, 0, failed, 1000, -1, "write 65\nCompleted 65 "},
-        {'w', 0, 0, failed, 1000, -1, "write 65\nCompleted 0 "},
-        {'w', -1, ETIMEDOUT, failed, 1000, -1, "write 65\nTimedOut 0 "},
-        {'w', -1, EIO, failed, 1000, -1, "write 65\nFailed 0 errno 5"},
-        {'w', -1, 0, failed, 1000, -1, "write 65\nFailed 0 hidapi: failed"},
-        {'r', 64, 0, failed, 0, -1, "read 65 0\nCompleted 64 "},
-        {'r', 0, 0, failed, INT_MAX, -1, "read 65 2147483647\nTimedOut 0 "},
-        {'r', 0, 0, failed, std::uint32_t{INT_MAX} + 1, -1, "read 65 2147483647\nTimedOut 0 "},
-        {'r', -1, EIO, failed, 0xFFFFFFFF, -1, "read 65 2147483647\nFailed 0 errno 5"},
-        {'r', -1, 0, failed, 1000, 64, "read 65 1000\nplain read 65\nCompleted 64 "},
-        {'r', -1, 0, failed, 1000, -1, "read 65 1000\nplain read 65\nFailed 0 errno 19"}};
-    const char* const statuses[] = {"Completed", "TimedOut", "EventFailed", "WaitFailed", "Failed"};
-    const std::vector<std::uint8_t> report(65, 0x5A);
+// A socket pair reads like a hidraw node: a report a read, EAGAIN when none waits, end of file
+// once the device end has gone. Rows: reports waiting at once, and whether the first read
+// says reports were lost: only a whole queue's worth, which the kernel holds at most, does.
+TEST(HidrawConnection, HandsOverEveryReportInOrderAndTellsAFullQueue) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
+    const int device = ends[1];
+    auto connection = posix::makeHidrawConnection(ends[0]);
     std::uint8_t buffer[65] = {};
-    std::unique_ptr<HidConnection> connection;
-    for (const auto& c : calls) {
-        hidapi = {0, {}, c.result, c.plainRead, c.error, c.text, ""};
-        errno = EINVAL;
-        std::string outcome;
-        if (c.call == 'o') {
-            HidOpenResult opened = systemHidPort().open("/dev/hidraw7");
-            outcome = opened.connection ? "opened" : opened.errorDetail;
-            connection = std::move(opened.connection);
-        } else {
-            ASSERT_NE(connection, nullptr);
-            const HidIoResult r = c.call == 'w' ? connection->write(report, c.timeoutMs)
-                                                : connection->read(buffer, c.timeoutMs);
-            outcome = std::string(statuses[static_cast<int>(r.status)]) + " " +
-                      std::to_string(r.bytes) + " " + r.errorDetail;
+    const auto read = [&](std::uint32_t timeoutMs) {
+        const HidIoResult r = connection->read(buffer, timeoutMs);
+        return std::to_string(static_cast<int>(r.status)) + " " + std::to_string(r.bytes) + " " +
+               std::to_string(buffer[0]) + (r.reportsLost ? " lost" : "") + r.errorDetail;
+    };
+    const std::vector<std::uint8_t> request(65, 0x5A);
+    EXPECT_EQ(read(20), "1 0 0") << "timed out";
+    for (const std::size_t waiting : {posix::kHidrawQueueReports - 1, posix::kHidrawQueueReports}) {
+        for (std::size_t i = 0; i < waiting; ++i) {
+            const std::uint8_t report[64] = {static_cast<std::uint8_t>(i + 1)};
+            ASSERT_EQ(send(device, report, sizeof report, 0), 64);
         }
-        EXPECT_EQ(hidapi.calls + outcome, c.ending);
+        const bool full = waiting == posix::kHidrawQueueReports;
+        EXPECT_EQ(read(1000), full ? "0 64 1 lost" : "0 64 1");
+        for (std::size_t i = 1; i < waiting; ++i) {
+            ASSERT_EQ(read(0), "0 64 " + std::to_string(i + 1));
+        }
     }
-    EXPECT_EQ(buffer[64], 0xC3) << "read into the caller's buffer";
-    hidapi = {0, {}, 0, -1, 0, nullptr, "", 2};  // an adapter only just there is retried
-    connection = systemHidPort().open("/dev/hidraw7").connection;  // closing the one before
-    connection.reset();
-    EXPECT_EQ(hidapi.calls, "refused\nrefused\nopen /dev/hidraw7\nclose\nclose\n");
+    EXPECT_EQ(connection->write(request, 1000).bytes, 65u);
+    std::uint8_t received[100] = {};
+    EXPECT_EQ(recv(device, received, sizeof received, 0), 65);
+    const std::uint8_t last[64] = {7};
+    send(device, last, sizeof last, 0);
+    close(device);
+    EXPECT_EQ(read(1000), "0 64 7") << "queued before the device went";
+    EXPECT_EQ(read(1000), "4 0 7errno 19");
+    EXPECT_EQ(read(1000), "4 0 7errno 19") << "and stays gone";
+    EXPECT_EQ(connection->write(request, 1000).errorDetail, "errno 32");
+}
+
+// An adapter only just there is refused until udev's rule opens its node; any other failure,
+// and a refusal that lasts, is named by its errno and text.
+TEST(HidrawConnection, OpensARefusedNodeOnceItsRuleApplies) {
+    int refusals = 2;
+    std::vector<std::string> tried;
+    const auto opener = [&](const char* path) {
+        tried.push_back(path);
+        if (refusals > 0) {
+            errno = refusals-- % 2 == 0 ? EPERM : EACCES;
+            return -1;
+        }
+        return ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    };
+    EXPECT_NE(posix::openHidrawNode("/dev/hidraw7", opener).connection, nullptr);
+    EXPECT_EQ(tried, std::vector<std::string>(3, "/dev/hidraw7"));
+    EXPECT_EQ(posix::openHidrawNode(
+                  "/dev/hidraw9", [](const char* path) { return ::open(path, O_RDWR | O_CLOEXEC); })
+                  .errorDetail,
+              "errno 2 (No such file or directory)");
+    const std::uint64_t start = systemClock().tickCount64();
+    const auto refuse = [](const char*) { return errno = EACCES, -1; };
+    EXPECT_EQ(
+        posix::openHidrawNode("/dev/hidraw7", refuse, std::chrono::milliseconds(100)).errorDetail,
+        "errno 13 (Permission denied)");
+    EXPECT_GE(systemClock().tickCount64() - start, 100u);
 }
 
 #else
@@ -319,7 +298,8 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
                               FILE_FLAG_OVERLAPPED, nullptr);
     DWORD mode = PIPE_READMODE_MESSAGE;
     ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
-    HidHandle handle(platform::win32::makeOverlappedConnection(host), platform::systemClock());
+    HidHandle handle(platform::win32::makeOverlappedConnection(host, 65, 32),
+                     platform::systemClock());
     const auto receive = [&] {
         testing::Report report(256);
         DWORD got = 0;
@@ -378,6 +358,42 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
     EXPECT_EQ(platform::toUtf8(L"\u00E4 \xD83D\xDD0C a\xD800 \xDC00z"),
               "\xC3\xA4 \xF0\x9F\x94\x8C a\xEF\xBF\xBD \xEF\xBF\xBDz");
     EXPECT_EQ(platform::fromUtf8("\xC3\xA4 \xF0\x9F\x94\x8C"), L"\u00E4 \xD83D\xDD0C");
+}
+
+// What the system queued comes out together: one read returns as many reports as its buffer
+// holds, cut at the report length, and a take of every report the system can hold says that
+// reports may have been lost. Rows: reports waiting in one message of the device end.
+TEST(OverlappedConnection, TakesQueuedReportsTogetherAndTellsAFullQueue) {
+    const std::wstring name =
+        L"\\\\.\\pipe\\velkora-queue-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
+    HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    const auto connection = platform::win32::makeOverlappedConnection(host, 65, 4);
+    std::uint8_t buffer[65] = {};
+    const auto read = [&] {
+        const HidIoResult r = connection->read(buffer, 5000);
+        return std::to_string(r.bytes) + " " + std::to_string(buffer[1]) +
+               (r.reportsLost ? " lost" : "");
+    };
+    for (const std::size_t waiting : {std::size_t{3}, std::size_t{4}}) {
+        std::vector<std::uint8_t> message(65 * waiting);
+        for (std::size_t i = 0; i < waiting; ++i) {
+            message[i * 65 + 1] = static_cast<std::uint8_t>(i + 1);
+        }
+        DWORD sent = 0;
+        ASSERT_TRUE(
+            WriteFile(device, message.data(), static_cast<DWORD>(message.size()), &sent, nullptr));
+        EXPECT_EQ(read(), waiting == 4 ? "65 1 lost" : "65 1");
+        for (std::size_t i = 1; i < waiting; ++i) {
+            EXPECT_EQ(read(), "65 " + std::to_string(i + 1));
+        }
+    }
+    CloseHandle(device);
 }
 
 #endif

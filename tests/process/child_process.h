@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -72,18 +73,44 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // The output until it ends with `marker`, or until the child's output ends.
-    std::string readUntil(const std::string& marker) {
+    // The output until it ends with `marker`, or until the child's output ends. With `shown`,
+    // until what it makes of the output ends so (a console that draws with escape sequences).
+    std::string readUntil(const std::string& marker,
+                          std::string (*shown)(const std::string&) = nullptr) {
         std::string text;
         char c = 0;
         pollfd ready{output_, POLLIN, 0};
-        while ((marker.empty() || !text.ends_with(marker)) && poll(&ready, 1, 30000) > 0 &&
-               read(output_, &c, 1) == 1) {
+        const auto done = [&] {
+            return !marker.empty() && c == marker.back() &&
+                   (shown != nullptr ? shown(text) : text).ends_with(marker);
+        };
+        while (!done() && poll(&ready, 1, 30000) > 0 && read(output_, &c, 1) == 1) {
             text += c;
         }
         return text;
     }
     std::string readAll() { return readUntil(""); }
+
+    // Whatever the child writes within `milliseconds`.
+    std::string readFor(int milliseconds) {
+        std::string text;
+        char buffer[256];
+        pollfd ready{output_, POLLIN, 0};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        for (auto now = std::chrono::steady_clock::now(); now < end;
+             now = std::chrono::steady_clock::now()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
+            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+                break;
+            }
+            const ssize_t count = read(output_, buffer, sizeof buffer);
+            if (count <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(count));
+        }
+        return text;
+    }
 
     // Typed answers: a few bytes, which a pipe or terminal takes whole.
     void writeInput(const std::string& text) {

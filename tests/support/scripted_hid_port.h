@@ -45,11 +45,12 @@ class ScriptedHidPort : public platform::HidPort {
         std::uint32_t afterMs;
         Report report;
         platform::HidIoResult failure;  // the read's end when `report` is empty
+        bool afterLoss = false;         // the system's queue overflowed before it was read
     };
     struct Reaction {
         // A report the device sends `afterMs` after the request was written.
-        Reaction& reply(Report report, std::uint32_t afterMs = 0) {
-            arrivals.push_back({afterMs, std::move(report), {}});
+        Reaction& reply(Report report, std::uint32_t afterMs = 0, bool afterLoss = false) {
+            arrivals.push_back({afterMs, std::move(report), {}, afterLoss});
             return *this;
         }
 
@@ -126,7 +127,9 @@ class ScriptedHidPort : public platform::HidPort {
         }
         const std::size_t count = std::min(arrival.report.size(), buffer.size());
         std::copy_n(arrival.report.begin(), count, buffer.begin());
-        return {HidIoResult::Status::Completed, static_cast<std::uint32_t>(count), {}};
+        HidIoResult result{HidIoResult::Status::Completed, static_cast<std::uint32_t>(count), {}};
+        result.reportsLost = arrival.afterLoss;
+        return result;
     }
 
     ManualClock& clock_;
