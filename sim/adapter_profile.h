@@ -115,6 +115,9 @@ struct ExtraInterfaceProfile {
     Kind kind = Kind::Bootloader;
     std::string serial = "2050384E9999";
     std::uint32_t appearMs = 0;  // as plugInMs
+    // 0: stays once it has appeared. Otherwise it leaves the bus this long after appearing,
+    // comes back as long after that, and so on.
+    std::uint32_t churnMs = 0;
 };
 
 // One simulated adapter and its surroundings, as a scenario file describes them.
@@ -134,6 +137,11 @@ std::string faultDumpBeginMarker();
 std::string faultDumpEndMarker();
 // The dump of an empty fault log, which the device sends after CLEAR_FAULTS.
 std::string emptyFaultDump();
+// A dump of exactly `size` bytes that holds `records` fault records (at most 999), lines of
+// filler before its count line making up the size. Throws std::invalid_argument when the
+// records do not fit.
+inline constexpr std::uint32_t kMostFaultRecords = 999;
+std::string generatedFaultDump(std::uint32_t records, std::uint32_t size);
 
 // A healthy adapter in its bootloader with a valid application, an empty fault log and all
 // nine configuration items.

@@ -127,8 +127,11 @@ ExtraInterfaceProfile parseExtra(std::string_view text) {
             extra.serial = s.value;
         } else if (s.key == "appear_ms" && s.hasValue) {
             extra.appearMs = scenario::parseNumber(s.value);
+        } else if (s.key == "churn_ms" && s.hasValue) {
+            extra.churnMs = scenario::parseNumber(s.value);
         } else {
-            throw ValueError("unknown setting \"" + s.key + "\" (serial=..., appear_ms=...)");
+            throw ValueError("unknown setting \"" + s.key +
+                             "\" (serial=..., appear_ms=..., churn_ms=...)");
         }
     }
     return extra;
@@ -217,7 +220,13 @@ Field once(Apply apply) {
     return Field{false, std::move(apply)};
 }
 
-std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
+// How the fault dump has been given so far: lines (line, raw) or generated.
+struct DumpState {
+    bool started = false;
+    bool generated = false;
+};
+
+std::map<std::string, Section, std::less<>> sectionTable(DumpState& dump) {
     using namespace scenario;
     std::map<std::string, Section, std::less<>> table;
     table["adapter"] = {
@@ -323,19 +332,48 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
              s.timing.afterInstall = parseAfterInstall(v);
          })},
     };
-    auto dumpText = [&dumpStarted](bool lineEnd) {
-        return Field{true, [&dumpStarted, lineEnd](AdapterProfile& s, std::string_view v) {
-                         if (!dumpStarted) {
-                             s.faultDump.clear();
-                             dumpStarted = true;
-                         }
-                         s.faultDump += parseText(v);
-                         if (lineEnd) {
-                             s.faultDump += "\r\n";
-                         }
-                     }};
+    auto dumpText = [&dump](bool lineEnd) {
+        return Field{
+            true, [&dump, lineEnd](AdapterProfile& s, std::string_view v) {
+                if (dump.generated) {
+                    throw ValueError("the dump is generated; line and raw cannot add to it");
+                }
+                if (!dump.started) {
+                    s.faultDump.clear();
+                    dump.started = true;
+                }
+                s.faultDump += parseText(v);
+                if (lineEnd) {
+                    s.faultDump += "\r\n";
+                }
+            }};
     };
-    table["fault_dump"] = {{"line", dumpText(true)}, {"raw", dumpText(false)}};
+    table["fault_dump"] = {
+        {"line", dumpText(true)},
+        {"raw", dumpText(false)},
+        {"generated", once([&dump](AdapterProfile& s, std::string_view v) {
+             if (dump.started) {
+                 throw ValueError("a generated dump takes the place of line and raw");
+             }
+             dump.started = dump.generated = true;
+             std::uint32_t records = 0;
+             std::uint32_t size = 0;
+             for (const Setting& setting : splitSettings(v)) {
+                 if (setting.key == "records" && setting.hasValue) {
+                     records = parseNumber(setting.value, kMostFaultRecords);
+                 } else if (setting.key == "size" && setting.hasValue) {
+                     size = parseNumber(setting.value);
+                 } else {
+                     throw ValueError("expected records=N size=BYTES, got \"" + setting.key + "\"");
+                 }
+             }
+             try {
+                 s.faultDump = generatedFaultDump(records, size);
+             } catch (const std::invalid_argument& error) {
+                 throw ValueError(error.what());
+             }
+         })},
+    };
     for (std::size_t i = 0; i < kConfigItemCount; ++i) {
         table["config"]["item" + std::to_string(i + 1)] =
             once([i](AdapterProfile& s, std::string_view v) {
@@ -353,8 +391,8 @@ std::map<std::string, Section, std::less<>> sectionTable(bool& dumpStarted) {
 
 AdapterProfile parseScenario(std::string_view text, const std::string& sourceName) {
     AdapterProfile profile = defaultAdapterProfile();
-    bool dumpStarted = false;
-    const auto table = sectionTable(dumpStarted);
+    DumpState dump;
+    const auto table = sectionTable(dump);
     const Section* section = nullptr;
     std::string sectionName;
     std::map<std::string, std::size_t> seen;  // "section.field" -> line

@@ -64,6 +64,9 @@ class SimulatedAdapter {
     const BootloaderModel& bootloader() const { return bootloader_; }
     const ApplicationModel& application() const { return application_; }
     const AdapterProfile& profile() const { return profile_; }
+    // When the last report scheduled so far goes out: until then an answer or the rest of a
+    // fault dump is still on its way.
+    Micros reportsScheduledUntil() const { return lastReportAt_; }
 
   private:
     Micros sendAt(Micros ready, const InputReport& report);
