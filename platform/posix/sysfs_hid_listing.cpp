@@ -1,10 +1,12 @@
 #include "platform/posix/sysfs_hid_listing.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -19,14 +21,26 @@ namespace {
 namespace fs = std::filesystem;
 
 // A sysfs attribute without its line end; nothing when the file is gone or cannot be read.
+// Read with plain system calls: a device that vanishes while it is read fails the read with
+// ENODEV, which a C++ file stream would throw out of the listing instead of reporting.
 std::optional<std::string> readAttribute(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            ::close(fd);
+            if (got < 0) {
+                return std::nullopt;
+            }
+            break;
+        }
     }
     if (text.ends_with('\n')) {
         text.pop_back();

@@ -30,9 +30,6 @@ Micros nextFrame(Micros t) {
     return (t / kMicrosPerMs + 1) * kMicrosPerMs;
 }
 
-// Whether a program on this machine still holds the hidraw node of a device that has gone:
-// Wine closes it only once it has carried the device's removal through, and until then it
-// cannot take a device that comes back under the same name.
 // Who still holds the hidraw node of a device that has gone ("winedevice.exe 812
 // /dev/hidraw1"), or nothing. Wine closes it only once it has carried the device's removal
 // through, and until then it cannot take a device that comes back under the same name.

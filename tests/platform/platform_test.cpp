@@ -187,6 +187,7 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
          "virtual/misc/uhid/0003:0483:A5B9.0005",
          "HID_ID=0003:00000483:0000A5B9\nHID_UNIQ=\xFF\n",
          {}},
+        {7, "virtual/misc/uhid/0003:0483:A5B9.0006", "", {}},  // its uevent fails to read
     };
     for (const auto& n : nodes) {
         const fs::path entry = sys.path() / "class/hidraw" / ("hidraw" + std::to_string(n.node));
@@ -197,7 +198,9 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
         fs::create_directory_symlink(device, entry / "device");
         if (*n.device) {
             fs::create_directories(device);
-            testing::writeFileText(device / "uevent", n.uevent);
+            // A folder fails the read after the open, as a vanishing device's file does.
+            n.uevent.empty() ? void(fs::create_directories(device / "uevent"))
+                             : testing::writeFileText(device / "uevent", n.uevent);
             for (const auto& [name, value] : n.usb) {
                 testing::writeFileText(device.parent_path().parent_path() / name,
                                        std::string(value) + "\n");
