@@ -10,10 +10,11 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/report_queue.h"
 
 namespace velkora::platform::posix {
 namespace {
@@ -65,7 +66,7 @@ class HidrawConnection final : public HidConnection {
     // handed over; only then does a read fail.
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-        while (reports_.empty()) {
+        while (queue_.empty()) {
             if (failure_ != 0) {
                 return {Status::Failed, 0, errnoDetail(failure_)};
             }
@@ -74,22 +75,10 @@ class HidrawConnection final : public HidConnection {
             }
             takeQueued(buffer.size());
         }
-        Report report = std::move(reports_.front());
-        reports_.pop_front();
-        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-        const std::size_t count = std::min(report.bytes.size(), buffer.size());
-        std::copy_n(report.bytes.begin(), count, buffer.begin());
-        HidIoResult result{Status::Completed, static_cast<std::uint32_t>(count), {}};
-        result.reportsLost = report.afterFullQueue;
-        return result;
+        return queue_.handOver(buffer);
     }
 
   private:
-    struct Report {
-        std::vector<std::uint8_t> bytes;
-        bool afterFullQueue = false;
-    };
-
     // False when the deadline passes with nothing to read. A device that has gone counts as
     // something to read: the read that follows finds out.
     bool waitForInput(SteadyClock::time_point deadline) {
@@ -115,13 +104,11 @@ class HidrawConnection final : public HidConnection {
 
     void takeQueued(std::size_t reportSize) {
         std::size_t taken = 0;
+        std::vector<std::uint8_t> report(reportSize);
         for (;;) {
-            Report report;
-            report.bytes.resize(reportSize);
-            const ssize_t count = ::read(fd_, report.bytes.data(), report.bytes.size());
+            const ssize_t count = ::read(fd_, report.data(), report.size());
             if (count > 0) {
-                report.bytes.resize(static_cast<std::size_t>(count));
-                reports_.push_back(std::move(report));
+                queue_.push(std::span(report).first(static_cast<std::size_t>(count)));
                 ++taken;
                 continue;
             }
@@ -138,13 +125,11 @@ class HidrawConnection final : public HidConnection {
             }
             break;
         }
-        if (taken >= kHidrawQueueReports) {
-            reports_.front().afterFullQueue = true;
-        }
+        queue_.noteTake(taken, kHidrawQueueReports);
     }
 
     int fd_;
-    std::deque<Report> reports_;
+    ReportQueue queue_;
     int failure_ = 0;  // why reads fail once the reports in hand are gone; 0 while they work
 };
 

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/report_queue.h"
 
 namespace velkora::platform::win32 {
 namespace {
@@ -68,28 +69,16 @@ class OverlappedConnection final : public HidConnection {
     }
 
     HidIoResult read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
-        if (reports_.empty()) {
+        if (queue_.empty()) {
             HidIoResult ended = takeFromSystem(buffer.size(), timeoutMs);
-            if (reports_.empty()) {
+            if (queue_.empty()) {
                 return ended;
             }
         }
-        Report report = std::move(reports_.front());
-        reports_.pop_front();
-        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-        const std::size_t count = std::min(report.bytes.size(), buffer.size());
-        std::copy_n(report.bytes.begin(), count, buffer.begin());
-        HidIoResult result{Status::Completed, static_cast<DWORD>(count), {}};
-        result.reportsLost = report.afterFullQueue;
-        return result;
+        return queue_.handOver(buffer);
     }
 
   private:
-    struct Report {
-        std::vector<std::uint8_t> bytes;
-        bool afterFullQueue = false;
-    };
-
     // Takes every report the system holds for the handle, or waits up to the time-out for the
     // next one. One read may hand over several queued reports (its buffer has room for all
     // the system keeps; Wine's HID class driver hands over one), and the reads go on while
@@ -146,9 +135,7 @@ class OverlappedConnection final : public HidConnection {
             }
             break;
         }
-        if (taken != 0 && taken >= queuedReports_) {
-            reports_.front().afterFullQueue = true;
-        }
+        queue_.noteTake(taken, queuedReports_);
         return ended;
     }
 
@@ -158,13 +145,14 @@ class OverlappedConnection final : public HidConnection {
         const auto total = static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes, from.size()));
         const auto step = static_cast<std::ptrdiff_t>(reportBytes_);
         if (step == 0 || total <= step) {
-            reports_.push_back({{from.begin(), from.begin() + total}, false});
+            queue_.push(from.first(static_cast<std::size_t>(total)));
             return 1;
         }
         std::size_t count = 0;
         for (std::ptrdiff_t offset = 0; offset < total; offset += step, ++count) {
             const std::ptrdiff_t end = std::min(offset + step, total);
-            reports_.push_back({{from.begin() + offset, from.begin() + end}, false});
+            queue_.push(from.subspan(static_cast<std::size_t>(offset),
+                                     static_cast<std::size_t>(end - offset)));
         }
         return count;
     }
@@ -198,7 +186,7 @@ class OverlappedConnection final : public HidConnection {
     std::size_t queuedReports_;
     std::vector<std::uint8_t> readBuffer_;  // room for every report the system holds
     std::vector<std::uint8_t> oneReport_;   // one read's room when the report length is unknown
-    std::deque<Report> reports_;            // taken from the system, not yet handed over
+    ReportQueue queue_;                     // taken from the system, not yet handed over
 };
 
 }  // namespace
