@@ -290,17 +290,21 @@ TEST(HidrawConnection, OpensARefusedNodeOnceItsRuleApplies) {
 
 #else
 
-TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingAReport) {
-    const std::wstring name =
-        L"\\\\.\\pipe\\velkora-test-" + std::to_wstring(GetCurrentProcessId());
-    // The device end is synchronous: the host end's closing ends any read or write on it.
-    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0,
-                                     0, nullptr);
-    HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+// A message pipe for a device: the device end synchronous (the host end's closing ends its I/O).
+std::pair<HANDLE, HANDLE> devicePipe(const std::wstring& name, DWORD bufferBytes) {
+    const std::wstring path = L"\\\\.\\pipe\\" + name + std::to_wstring(GetCurrentProcessId());
+    HANDLE device = CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                     bufferBytes, bufferBytes, 0, nullptr);
+    HANDLE host = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     DWORD mode = PIPE_READMODE_MESSAGE;
-    ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    EXPECT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    return {device, host};
+}
+
+TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingAReport) {
+    const auto [device, host] = devicePipe(L"velkora-test-", 0);
     HidHandle handle(platform::win32::makeOverlappedConnection(host, 65, 32),
                      platform::systemClock());
     const auto receive = [&] {
@@ -367,15 +371,7 @@ TEST(OverlappedConnection, TimesOutCancelsAndGoesOnWithoutLosingOrRepeatingARepo
 // holds, cut at the report length, and a take of every report the system can hold says that
 // reports may have been lost. Rows: reports waiting in one message of the device end.
 TEST(OverlappedConnection, TakesQueuedReportsTogetherAndTellsAFullQueue) {
-    const std::wstring name =
-        L"\\\\.\\pipe\\velkora-queue-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE device = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
-                                     4096, 0, nullptr);
-    HANDLE host = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    ASSERT_TRUE(SetNamedPipeHandleState(host, &mode, nullptr, nullptr));
+    const auto [device, host] = devicePipe(L"velkora-queue-", 4096);
     const auto connection = platform::win32::makeOverlappedConnection(host, 65, 4);
     std::uint8_t buffer[65] = {};
     const auto read = [&] {
