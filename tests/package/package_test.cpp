@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
+#include <utility>
 
 #include "common/text.h"
 #include "package/firmware_package.h"
@@ -213,6 +215,7 @@ TEST(PackageLoading, ReportsWhatIsMissingOrWrongAndLogsWhatItLoaded) {
 #ifndef _WIN32
 // Kernel files misstate their size: /proc says 0 bytes and holds more, read to the limit like a
 // file that grows while it is read; /sys says 4096 bytes and holds fewer, which is all it gives.
+// A file that grows after its first piece was read is read whole as well.
 TEST(PackageFiles, AFileIsReadForWhatItHoldsUpToTheLimit) {
     std::string commandLine;
     for (const std::string& argument : ::testing::internal::GetArgvs()) {
@@ -229,6 +232,18 @@ TEST(PackageFiles, AFileIsReadForWhatItHoldsUpToTheLimit) {
               "long");
     const char* const online = "/sys/devices/system/cpu/online";
     EXPECT_EQ(readWholeFile<std::string>(online, 4096, ""), testing::readFileText(online));
+
+    const testing::TempFolder folder;
+    const std::filesystem::path growing = folder.path() / "growing.bin";
+    const std::string first(64 * 1024 + 10, 's');
+    testing::writeFileText(growing, first);
+    bool grown = false;
+    const auto grow = [&](std::span<const std::uint8_t>) {
+        if (!std::exchange(grown, true)) {
+            std::ofstream(growing, std::ios::app) << std::string(100, 'g');
+        }
+    };
+    EXPECT_EQ(readWholeFile<std::string>(growing, 1 << 20, "", grow), first + std::string(100, 'g'));
 }
 #endif
 

@@ -6,6 +6,7 @@
 
 #include "hid/hid_exchange.h"
 #include "platform/clock.h"
+#include "platform/console_encoding.h"
 #include "platform/hid_discovery.h"
 #include "platform/host.h"
 #include "platform/new_file.h"
@@ -21,6 +22,7 @@
 #include "platform/win32/overlapped_connection.h"
 #else
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -60,9 +62,10 @@ struct TableListing final : HidInterfaceListing {
 // Others' interfaces are not opened; the adapter's are listed as given, strings read or not.
 TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOrder) {
     TableListing listing;
-    listing.rows = {"HID#VID_0483&PID_A5B9",   "(unreadable)",     "vid_0483&pid_a5b8",
-                    "vid_1234&pid_a5b9",       "vid_0483&pid_a5b", "x#Vid_0483&Pid_A5b9",
-                    "vid_0483&pid_a5b9#locked"};
+    listing.rows = {"HID#VID_0483&PID_A5B9",    "(unreadable)",
+                    "vid_0483&pid_a5b8",        "vid_1234&pid_a5b9",
+                    "vid_0483&pid_a5b",         "x#Vid_0483&Pid_A5b9",
+                    "vid_0483&pid_a5b9#locked", "hid#vid_046d&pid_c52b&mi_02"};
     std::string found;
     for (const HidDeviceInfo& device : discoverAdapterInterfaces(listing)) {
         found += toUtf8(device.path) + "|" + device.manufacturer + "|" + device.product + "|" +
@@ -139,14 +142,38 @@ TEST(SystemHost, GrantsOneClaimAtATime) {
 }
 #ifndef _WIN32
 
-// A signal that interrupts a sleep does not cut it short.
-TEST(SystemClock, SleepsAsLongAsAsked) {
+// The ticks are the monotonic clock's milliseconds; a signal that interrupts a sleep does not
+// cut it short.
+TEST(SystemClock, CountsMonotonicMillisecondsAndSleepsAsLongAsAsked) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t milliseconds = now.tv_sec * std::int64_t{1000} + now.tv_nsec / 1000000;
+    EXPECT_LT(std::llabs(std::int64_t(systemClock().tickCount64()) - milliseconds), 500);
     std::signal(SIGALRM, [](int) {});
     const itimerval interrupt{{0, 0}, {0, 20000}};
     setitimer(ITIMER_REAL, &interrupt, nullptr);
     const std::uint64_t start = systemClock().tickCount64();
     systemClock().sleepMs(80);
     EXPECT_GE(systemClock().tickCount64() - start, 80u);
+}
+
+// The command-line program shows progress on standard error only when that is a terminal.
+TEST(StandardError, CountsAsATerminalOnlyWhenItIsOne) {
+    const int saved = dup(STDERR_FILENO);
+    int terminal = -1;
+    int other = -1;
+    ASSERT_EQ(openpty(&other, &terminal, nullptr, nullptr, nullptr), 0);
+    dup2(terminal, STDERR_FILENO);
+    const bool onTerminal = standardErrorIsTerminal();
+    const int device = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    dup2(device, STDERR_FILENO);
+    const bool onDevice = standardErrorIsTerminal();
+    dup2(saved, STDERR_FILENO);
+    for (const int fd : {saved, terminal, other, device}) {
+        close(fd);
+    }
+    EXPECT_TRUE(onTerminal);
+    EXPECT_FALSE(onDevice);
 }
 
 // A sysfs as the kernel lays it out: each node's class entry with its DEVNAME and a link to
