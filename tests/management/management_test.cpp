@@ -210,8 +210,8 @@ TEST(FaultDumpParser, TakesExactlyTheCountedRecordsBetweenTheMarkers) {
     }
     std::istringstream records(
         "001 flt_weld 00001 00002| 001 A 00001 00002|001|001 A 0001 00002|001 A 00001 000020|001 A "
-        "01 00001 00002|001 A 00001|001 A 00001 00002 00003 00004|001 A 0000: 00002|001 @ 00001 "
-        "00002|001 FLT_\xC3\x84 00001 00002|001\xC2\xA0"
+        "01 00001 00002|001 A 00001|001 A 00001 00002 00003 00004|001 A 001 00001 00002 00003|001 "
+        "A 0000: 00002|001 @ 00001 00002|001 FLT_\xC3\x84 00001 00002|001\xC2\xA0"
         "A 00001 00002|" +
         std::string(65000, '0'));
     for (std::string record; std::getline(records, record, '|');) {

@@ -264,7 +264,9 @@ TEST(HidrawConnection, HandsOverEveryReportInOrderAndTellsAFullQueue) {
                std::to_string(buffer[0]) + (r.reportsLost ? " lost" : "") + r.errorDetail;
     };
     const std::vector<std::uint8_t> request(65, 0x5A);
+    const std::uint64_t start = systemClock().tickCount64();
     EXPECT_EQ(read(20), "1 0 0") << "timed out";
+    EXPECT_GE(systemClock().tickCount64() - start, 20u) << "after waiting for the time-out";
     for (const std::size_t waiting : {posix::kHidrawQueueReports - 1, posix::kHidrawQueueReports}) {
         for (std::size_t i = 0; i < waiting; ++i) {
             const std::uint8_t report[64] = {static_cast<std::uint8_t>(i + 1)};

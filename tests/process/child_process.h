@@ -179,14 +179,6 @@ class DemoCopy {
         return std::make_unique<ChildProcess>(
             std::vector<std::string>{programsFolder() / "velkora-updater"}, runtime_.path(), false);
     }
-    // velkora-cli beside the demo's firmware, where it also writes its run logs.
-    std::unique_ptr<ChildProcess> startCli(std::vector<std::string> words) const {
-        const std::filesystem::path cli = folder_.path() / "velkora-cli";
-        std::filesystem::copy_file(programsFolder() / "velkora-cli", cli,
-                                   std::filesystem::copy_options::overwrite_existing);
-        words.insert(words.begin(), cli);
-        return std::make_unique<ChildProcess>(words, runtime_.path(), false);
-    }
 
     // The files in logs/ whose names start with `prefix`, sorted by name, which for run logs
     // and fault dumps is the order in which they were written.

@@ -21,5 +21,16 @@ TEST(SingleInstance, IsRefusedWhileTheGuardIsHeldAndFreeAfterAKill) {
     EXPECT_TRUE(copy.start()->readUntil("Press Q or Esc to cancel.").ends_with("cancel."));
 }
 
+// The command-line program as shipped reads its command line.
+TEST(CliProgram, TellsItsVersion) {
+    const testing::TempFolder runtime;
+    testing::ChildProcess cli(
+        {std::filesystem::read_symlink("/proc/self/exe").parent_path() / "velkora-cli",
+         "--version"},
+        runtime.path(), false);
+    EXPECT_EQ(cli.readAll().substr(0, 12), "velkora-cli ");
+    EXPECT_EQ(cli.wait(), 0);
+}
+
 }  // namespace
 }  // namespace velkora
