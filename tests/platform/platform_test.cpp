@@ -132,6 +132,11 @@ TEST(SystemHost, GrantsOneClaimAtATime) {
     }
     EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
                                                  std::to_string(getuid()) + ".lock"));
+    const int input = dup(0);  // a program started with its standard input closed claims too
+    close(0);
+    EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Acquired);
+    dup2(input, 0);
+    close(input);
 #endif
     {
         const InstanceClaim first = systemHost().claimSingleInstance();
@@ -159,21 +164,17 @@ TEST(SystemClock, CountsMonotonicMillisecondsAndSleepsAsLongAsAsked) {
 
 // The command-line program shows progress on standard error only when that is a terminal.
 TEST(StandardError, CountsAsATerminalOnlyWhenItIsOne) {
-    const int saved = dup(STDERR_FILENO);
-    int terminal = -1;
     int other = -1;
+    int terminal = -1;
     ASSERT_EQ(openpty(&other, &terminal, nullptr, nullptr, nullptr), 0);
-    dup2(terminal, STDERR_FILENO);
-    const bool onTerminal = standardErrorIsTerminal();
-    const int device = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(device, STDERR_FILENO);
-    const bool onDevice = standardErrorIsTerminal();
-    dup2(saved, STDERR_FILENO);
-    for (const int fd : {saved, terminal, other, device}) {
+    std::string seen;  // the last one puts standard error back
+    for (const int fd : {terminal, open("/dev/null", O_WRONLY | O_CLOEXEC), dup(STDERR_FILENO)}) {
+        dup2(fd, STDERR_FILENO);
+        seen += standardErrorIsTerminal() ? "t" : "-";
         close(fd);
     }
-    EXPECT_TRUE(onTerminal);
-    EXPECT_FALSE(onDevice);
+    close(other);
+    EXPECT_EQ(seen.substr(0, 2), "t-");
 }
 
 // A sysfs as the kernel lays it out: each node's class entry with its DEVNAME and a link to
@@ -236,10 +237,14 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
     }
     fs::create_directories(sys.path() / "class/hidraw/hidrawx");
     std::string found;
+    const int input = dup(0);  // a listing with standard input closed reads descriptor 0 too
+    close(0);
     for (const HidDeviceInfo& device : posix::listAdapterHidrawNodes(sys.path(), "/dev")) {
         found += device.path + "|" + device.manufacturer + "|" + device.product + "|" +
                  device.serial + "\n";
     }
+    dup2(input, 0);
+    close(input);
     EXPECT_EQ(found,
               "/dev/hidraw2|Velkora|Velkora Bootloader|2050384E3436\n/dev/hidraw5|||\n"
               "/dev/hidraw6|||\n/dev/hidraw10||Velkora Management Interface|7\n");
