@@ -248,6 +248,19 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
     EXPECT_EQ(found,
               "/dev/hidraw2|Velkora|Velkora Bootloader|2050384E3436\n/dev/hidraw5|||\n"
               "/dev/hidraw6|||\n/dev/hidraw10||Velkora Management Interface|7\n");
+    // A USB string must be well-formed UTF-8 (no overlong form, surrogate or code point past
+    // U+10FFFF) to be shown. Rows: the first holds each smallest and largest code of a length.
+    const fs::path manufacturer = sys.path() / "devices/pci0/usb1/1-1/manufacturer";
+    for (const std::string text :
+         {"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
+          "\xF4\x8F\xBF\xBF",
+          "\x80", "\xC1\xBF", "\xC2", "\xC2\x41", "\xE0\xA0", "\xE0\x9F\xBF", "\xED\xA0\x80",
+          "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
+        testing::writeFileText(manufacturer, text + "\n");
+        EXPECT_EQ(posix::listAdapterHidrawNodes(sys.path(), "/dev").at(0).manufacturer,
+                  text.starts_with('\x7F') ? text : "")
+            << ::testing::PrintToString(text);
+    }
     testing::TempFolder empty;
     EXPECT_TRUE(posix::listAdapterHidrawNodes(empty.path(), "/dev").empty()) << "no HID device";
     testing::writeFileText(empty.path() / "class", "");
