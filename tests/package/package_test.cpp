@@ -243,7 +243,8 @@ TEST(PackageFiles, AFileIsReadForWhatItHoldsUpToTheLimit) {
             std::ofstream(growing, std::ios::app) << std::string(100, 'g');
         }
     };
-    EXPECT_EQ(readWholeFile<std::string>(growing, 1 << 20, "", grow), first + std::string(100, 'g'));
+    EXPECT_EQ(readWholeFile<std::string>(growing, 1 << 20, "", grow),
+              first + std::string(100, 'g'));
 }
 #endif
 
