@@ -211,11 +211,13 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
          "pci0/usb2/2-1/2-1:1.0/0003:0483:A5B9.0003",
          adapter,
          {{"idVendor", "0483"}, {"idProduct", "a5b9"}, {"manufacturer", "\xC3\x28"}}},
-        {6,
+        {9,
          "virtual/misc/uhid/0003:0483:A5B9.0005",
          "HID_ID=0003:00000483:0000A5B9\nHID_UNIQ=\xFF\n",
          {}},
         {7, "virtual/misc/uhid/0003:0483:A5B9.0006", "", {}},  // its uevent fails to read
+        {8, "virtual/misc/uhid/0003:0483:A5B9.0007", "HID_ID=0003:00000483\n", {}},
+        {11, "virtual/misc/uhid/0003:0483:A5B9.0008", "HID_ID=0003:100000483:0000A5B9\n", {}},
     };
     for (const auto& n : nodes) {
         const fs::path entry = sys.path() / "class/hidraw" / ("hidraw" + std::to_string(n.node));
@@ -247,7 +249,7 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
     close(input);
     EXPECT_EQ(found,
               "/dev/hidraw2|Velkora|Velkora Bootloader|2050384E3436\n/dev/hidraw5|||\n"
-              "/dev/hidraw6|||\n/dev/hidraw10||Velkora Management Interface|7\n");
+              "/dev/hidraw9|||\n/dev/hidraw10||Velkora Management Interface|7\n");
     // A USB string must be well-formed UTF-8 (no overlong form, surrogate or code point past
     // U+10FFFF) to be shown. Rows: the first holds each smallest and largest code of a length.
     const fs::path manufacturer = sys.path() / "devices/pci0/usb1/1-1/manufacturer";
@@ -299,6 +301,12 @@ TEST(HidrawConnection, HandsOverEveryReportInOrderAndTellsAFullQueue) {
     EXPECT_EQ(connection->write(request, 1000).bytes, 65u);
     std::uint8_t received[100] = {};
     EXPECT_EQ(recv(device, received, sizeof received, 0), 65);
+    const std::vector<std::uint8_t> wide(64, 0xAB);
+    send(device, wide.data(), wide.size(), 0);
+    send(device, "\5", 1, 0);
+    EXPECT_EQ(read(1000), "0 64 171");
+    EXPECT_EQ(read(1000), "0 1 5");
+    EXPECT_EQ(buffer[1], 0) << "the rest of the buffer is cleared";
     const std::uint8_t last[64] = {7};
     send(device, last, sizeof last, 0);
     close(device);
