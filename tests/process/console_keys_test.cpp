@@ -42,6 +42,8 @@ const struct KeyRow {
     {"\x1b[1;2Q", false},                     // shift and F2: its final byte is no Q
     {"\x1bOQ", false},                        // F2 in the other form: neither is this Q
     {"\x1bxq", true},                         // alt and x, then q
+    {"\x1b[Aq", true},  // a sequence ends at its final byte: the q after it cancels
+    {"\x1b[3~q", true},   {"\x1b[@q", true},
 };
 
 // After a row that does not cancel, the wait still reads single keys, and a q then cancels it.
