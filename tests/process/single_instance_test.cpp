@@ -21,15 +21,24 @@ TEST(SingleInstance, IsRefusedWhileTheGuardIsHeldAndFreeAfterAKill) {
     EXPECT_TRUE(copy.start()->readUntil("Press Q or Esc to cancel.").ends_with("cancel."));
 }
 
-// The command-line program as shipped reads its command line.
-TEST(CliProgram, TellsItsVersion) {
-    const testing::TempFolder runtime;
-    testing::ChildProcess cli(
-        {std::filesystem::read_symlink("/proc/self/exe").parent_path() / "velkora-cli",
-         "--version"},
-        runtime.path(), false);
-    EXPECT_EQ(cli.readAll().substr(0, 12), "velkora-cli ");
-    EXPECT_EQ(cli.wait(), 0);
+// The command-line program as shipped, installed in a folder whose path is longer than the
+// first guess at its length: it reads its command line, finds its package beside itself and
+// reports the missing adapter after the package's summary.
+TEST(CliProgram, FindsItsPackageInADeepFolder) {
+    namespace fs = std::filesystem;
+    const testing::TempFolder top, runtime;
+    const fs::path built = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path folder = top.path() / std::string(250, 'd');
+    fs::create_directories(folder);
+    fs::copy_file(built / "velkora-cli", folder / "velkora-cli");
+    fs::copy(built.parent_path() / "demo/firmware", folder / "firmware",
+             fs::copy_options::recursive);
+    testing::ChildProcess cli({folder / "velkora-cli", "update", "--yes", "--wait", "0"},
+                              runtime.path(), false);
+    EXPECT_EQ(cli.readAll(),
+              "Update firmware version: 1.5.0.0\nFirmware file: velkora_demo_1.5.0.0.sfb\n"
+              "Update firmware SHA-256 verified.\n\nNo Velkora bootloader was found.\n");
+    EXPECT_EQ(cli.wait(), 3);
 }
 
 }  // namespace
