@@ -59,6 +59,20 @@ struct TableListing final : HidInterfaceListing {
     int opened = 0;
 };
 
+#ifndef _WIN32
+// What `work` returns when run as in a program started with its standard input closed, whose
+// next open gets descriptor 0.
+template <typename Work>
+auto withStandardInputClosed(Work work) {
+    const int input = dup(0);
+    close(0);
+    const auto result = work();
+    dup2(input, 0);
+    close(input);
+    return result;
+}
+#endif
+
 // Others' interfaces are not opened; the adapter's are listed as given, strings read or not.
 TEST(DiscoverAdapterInterfaces, ListsEveryInterfaceWithTheAdaptersIdsInListingOrder) {
     TableListing listing;
@@ -93,11 +107,8 @@ TEST(NewFile, IsCreatedOnlyWhereNothingIsYet) {
     EXPECT_EQ(writeNewFile(at("none") / "x", "x"), NewFileResult::CannotCreate);
 #ifndef _WIN32
     // A program started with its standard input closed gets descriptor 0 for the file.
-    const int input = dup(0);
-    close(0);
-    EXPECT_EQ(writeNewFile(at("zero"), "x"), NewFileResult::Written);
-    dup2(input, 0);
-    close(input);
+    EXPECT_EQ(withStandardInputClosed([&] { return writeNewFile(at("zero"), "x"); }),
+              NewFileResult::Written);
     std::filesystem::create_symlink(at("target"), at("link"));
     EXPECT_EQ(writeNewFile(at("link"), "later"), NewFileResult::NameTaken);
     EXPECT_FALSE(std::filesystem::exists(at("target"))) << "the link was followed";
@@ -132,11 +143,8 @@ TEST(SystemHost, GrantsOneClaimAtATime) {
     }
     EXPECT_TRUE(std::filesystem::is_regular_file("/tmp/velkora-firmware-updater-" +
                                                  std::to_string(getuid()) + ".lock"));
-    const int input = dup(0);  // a program started with its standard input closed claims too
-    close(0);
-    EXPECT_EQ(systemHost().claimSingleInstance().outcome, InstanceClaimOutcome::Acquired);
-    dup2(input, 0);
-    close(input);
+    EXPECT_EQ(withStandardInputClosed([] { return systemHost().claimSingleInstance().outcome; }),
+              InstanceClaimOutcome::Acquired);
 #endif
     {
         const InstanceClaim first = systemHost().claimSingleInstance();
@@ -238,15 +246,12 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
         }
     }
     fs::create_directories(sys.path() / "class/hidraw/hidrawx");
-    std::string found;
-    const int input = dup(0);  // a listing with standard input closed reads descriptor 0 too
-    close(0);
-    for (const HidDeviceInfo& device : posix::listAdapterHidrawNodes(sys.path(), "/dev")) {
+    std::string found;  // listed with standard input closed, so attributes can get descriptor 0
+    for (const HidDeviceInfo& device : withStandardInputClosed(
+             [&] { return posix::listAdapterHidrawNodes(sys.path(), "/dev"); })) {
         found += device.path + "|" + device.manufacturer + "|" + device.product + "|" +
                  device.serial + "\n";
     }
-    dup2(input, 0);
-    close(input);
     EXPECT_EQ(found,
               "/dev/hidraw2|Velkora|Velkora Bootloader|2050384E3436\n/dev/hidraw5|||\n"
               "/dev/hidraw9|||\n/dev/hidraw10||Velkora Management Interface|7\n");
