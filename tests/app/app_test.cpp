@@ -10,9 +10,7 @@
 #include "common/exceptions.h"
 #include "common/run_log.h"
 #include "common/text.h"
-#include "tests/support/fake_services.h"
-#include "tests/support/outcome.h"
-#include "tests/support/test_files.h"
+#include "tests/support/bench.h"
 
 namespace velkora {
 namespace {
@@ -144,21 +142,21 @@ TEST(EntryPoint, EachEndingHasItsMessagePauseAndExitCode) {
         {Claim::Acquired, failure(RestartRequested()), "", 0},
     };
     for (const auto& [claim, thrown, output, exitCode] : cases) {
-        testing::FakeServices fake(".", "\n");
-        fake.host.claimOutcome = claim;
+        testing::Bench bench("\n");
+        bench.host.claimOutcome = claim;
         unsigned runs = 0;
         const auto run = [&](bool serviceMode) {
-            EXPECT_TRUE(serviceMode && fake.host.claimsHeld == 1);
+            EXPECT_TRUE(serviceMode && bench.host.claimsHeld == 1);
             if (++runs < 3 && thrown) {
                 std::rethrow_exception(thrown);
             }
         };
-        EXPECT_EQ(runEntryPoint(fake.services(), commandLine("updater --Service"), run), exitCode);
-        EXPECT_EQ(fake.output(), output.empty() ? "" : output + "\nPress Enter to close.");
+        EXPECT_EQ(runEntryPoint(bench.services, commandLine("updater --Service"), run), exitCode);
+        EXPECT_EQ(bench.out.str(), output.empty() ? "" : output + "\nPress Enter to close.");
         EXPECT_EQ(runs, claim != Claim::Acquired                             ? 0u
                         : thrown == std::get<1>(cases[std::size(cases) - 1]) ? 3u
                                                                              : 1u);
-        EXPECT_EQ(fake.host.claimsHeld, 0);
+        EXPECT_EQ(bench.host.claimsHeld, 0);
     }
     EXPECT_FALSE(isServiceModeRequested(commandLine("--service -service --service2 --servic")));
     EXPECT_TRUE(isServiceModeRequested(commandLine("updater x --SERVICE y")));

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "hid/hid_exchange.h"
-#include "tests/support/scripted_hid_port.h"
+#include "tests/support/bench.h"
 
 namespace velkora {
 namespace {
@@ -15,11 +15,8 @@ using Status = platform::HidIoResult::Status;
 constexpr std::uint8_t kCommand = 0x04;
 constexpr std::uint8_t kSequence = 0x21;
 
-// A scripted bus with one open handle on it; the handle goes before the port it reads from.
-struct Bus {
-    testing::ManualClock clock;
-    testing::ScriptedHidPort port{clock};
-    HidHandle handle{port.open({}).connection, clock};
+// A scripted bus with one open handle on it, and the last answer.
+struct Bus : testing::Bench {
     HidResponse response;
     // "" or the failure, marked when it is the transport's: a lost or silent adapter.
     std::string exchange(std::uint32_t timeoutMs, const std::vector<std::uint8_t>& payload = {}) {
@@ -57,9 +54,9 @@ TEST(HidExchange, WritesOneFrameAndDecodesTheAnswerInEitherShape) {
                      r.payloadLe32(0) == (size ? 0xEEEEEEEE : 0x44332211) &&
                      r.responsePayload(kMaxPayload) == 0));
     }
-    testing::FakeServices fake(".");  // its port refuses every open
-    EXPECT_THROW(openHidDevice(fake.services(), {}), std::runtime_error);
     Bus bus;
+    bus.port.refusesOpen = true;
+    EXPECT_THROW(openHidDevice(bus.services, {}), std::runtime_error);
     bus.handle.close();  // fails the way the system fails a write on a closed handle
     EXPECT_THROW(hidExchange(bus.handle, kCommand, kSequence, {}, 1000), HidTransportError);
     EXPECT_THROW(hidReadReport(bus.handle, std::span<std::uint8_t>(), 1000), HidTransportError);

@@ -13,12 +13,7 @@ namespace {
 
 using testing::Report;
 const std::string kBegin(kFaultDumpBeginMarker), kEnd(kFaultDumpEndMarker);
-struct Arrival {
-    std::uint32_t afterMs;
-    Report report;
-    bool afterLoss = false;  // the system's queue overflowed before it was read
-};
-using Arrivals = std::vector<Arrival>;
+using Arrivals = std::vector<testing::ScriptedHidPort::Arrival>;
 
 HidDeviceInfo device(const std::string& path, const std::string& serial) {
     return {platform::fromUtf8(path), "Velkora", std::string(kManagementInterfaceProduct), serial};
@@ -104,10 +99,10 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
         {{{0, dump("x")}},
          "FAULT_DUMP sending command sequence=255\nFAULT_DUMP initial response had nonzero payload "
          "length=1\nFAULT_DUMP returned an invalid initial response."},
-        {{{5, dump(f56)}, {6, dump(kEnd), true}},
+        {{{5, dump(f56)}, {6, dump(kEnd), {}, true}},
          "end_marker=no\nFAULT_DUMP failed reason=reports_lost reports=1 bytes=56 elapsed_ms=6\n"
          "Fault log download failed: reports were lost before they could be read."},
-        {{{0, testing::responseReport(0x80, 255), true}, {5, dump(kEnd)}},
+        {{{0, testing::responseReport(0x80, 255), {}, true}, {5, dump(kEnd)}},
          "accepted sequence=255\nFAULT_DUMP failed reason=reports_lost reports=0 bytes=0 "
          "elapsed_ms=5\nFault log download failed: reports were lost before they could be read."}};
     for (const auto& [reports, expected] : rows) {
@@ -118,9 +113,7 @@ TEST(FaultDumpDownload, EndsAtTheMarkerWithinTheLimits) {
         if (reports.empty() || reports.front().afterMs != 0) {
             reaction.reply(testing::responseReport(0x80, 255));
         }
-        for (const auto& [afterMs, report, afterLoss] : reports) {
-            reaction.reply(report, afterMs, afterLoss);
-        }
+        reaction.arrivals.insert(reaction.arrivals.end(), reports.begin(), reports.end());
         bench.handle.noteQueueOverflow();
         std::uint8_t counter = 255;
         std::string text;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -73,10 +72,11 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // The output until it ends with `marker`, or until the child's output ends. With `shown`,
-    // until what it makes of the output ends so (a console that draws with escape sequences).
+    // The output until it ends with `marker`, or until the child's output ends or pauses for
+    // `quietMs`. With `shown`, until what it makes of the output ends so (a console that draws
+    // with escape sequences).
     std::string readUntil(const std::string& marker,
-                          std::string (*shown)(const std::string&) = nullptr) {
+                          std::string (*shown)(const std::string&) = nullptr, int quietMs = 30000) {
         std::string text;
         char c = 0;
         pollfd ready{output_, POLLIN, 0};
@@ -84,33 +84,12 @@ class ChildProcess {
             return !marker.empty() && c == marker.back() &&
                    (shown != nullptr ? shown(text) : text).ends_with(marker);
         };
-        while (!done() && poll(&ready, 1, 30000) > 0 && read(output_, &c, 1) == 1) {
+        while (!done() && poll(&ready, 1, quietMs) > 0 && read(output_, &c, 1) == 1) {
             text += c;
         }
         return text;
     }
     std::string readAll() { return readUntil(""); }
-
-    // Whatever the child writes within `milliseconds`.
-    std::string readFor(int milliseconds) {
-        std::string text;
-        char buffer[256];
-        pollfd ready{output_, POLLIN, 0};
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        for (auto now = std::chrono::steady_clock::now(); now < end;
-             now = std::chrono::steady_clock::now()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
-            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            const ssize_t count = read(output_, buffer, sizeof buffer);
-            if (count <= 0) {
-                break;
-            }
-            text.append(buffer, static_cast<std::size_t>(count));
-        }
-        return text;
-    }
 
     // Typed answers: a few bytes, which a pipe or terminal takes whole.
     void writeInput(const std::string& text) {
@@ -137,6 +116,14 @@ class ChildProcess {
             reaped_ = true;
         }
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    }
+
+    // Waits up to 10 s for the child to take its terminal out of line mode, as a wait for single
+    // keys does.
+    void awaitSingleKeys() const {
+        for (int tries = 0; tries < 200 && terminalInLineMode(); ++tries) {
+            usleep(50000);
+        }
     }
 
     // Whether the child's terminal reads whole lines and echoes them, as a shell leaves it.
@@ -195,11 +182,13 @@ class DemoCopy {
         return found;
     }
 
-  private:
-    static constexpr const char* kDemo = "velkora-updater-demo";
+    // The folder the build puts the programs in, which is also this test program's own.
     static std::filesystem::path programsFolder() {
         return std::filesystem::read_symlink("/proc/self/exe").parent_path();
     }
+
+  private:
+    static constexpr const char* kDemo = "velkora-updater-demo";
 
     TempFolder folder_;
     TempFolder runtime_;

@@ -22,10 +22,7 @@ class TerminalKeys : public ::testing::Test {
     std::unique_ptr<testing::ChildProcess> waiting() {
         auto demo = copy_.start(true);
         demo->readUntil("Press Q or Esc to cancel.\r\n");
-        // The terminal leaves line mode once the wait reads single keys.
-        for (int tries = 0; tries < 200 && demo->terminalInLineMode(); ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        demo->awaitSingleKeys();
         return demo;
     }
 
@@ -114,9 +111,7 @@ TEST(WindowsTerminalKeys, OnlyQCancelsTheWait) {
         demo->readUntil("Wine console:", drawnText);
         // Typed before the console reads the terminal, the line would end in a line feed,
         // which is no Enter key to it.
-        for (int tries = 0; tries < 200 && demo->terminalInLineMode(); ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
+        demo->awaitSingleKeys();
         demo->writeInput("\r");
         demo->readUntil("Press Q or Esc to cancel.", drawnText);
         return demo;
@@ -132,7 +127,8 @@ TEST(WindowsTerminalKeys, OnlyQCancelsTheWait) {
     for (const KeyRow& row : kKeyRows) {
         if (!row.cancels) {
             demo->writeInput(row.keys);
-            EXPECT_EQ(drawnText(demo->readFor(800)).find("cancelled"), std::string::npos)
+            EXPECT_EQ(drawnText(demo->readUntil("cancelled", drawnText, 800)).find("cancelled"),
+                      std::string::npos)
                 << row.keys + 1;
         }
     }

@@ -27,7 +27,7 @@ TEST(SingleInstance, IsRefusedWhileTheGuardIsHeldAndFreeAfterAKill) {
 TEST(CliProgram, FindsItsPackageInADeepFolder) {
     namespace fs = std::filesystem;
     const testing::TempFolder top, runtime;
-    const fs::path built = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path built = testing::DemoCopy::programsFolder();
     const fs::path folder = top.path() / std::string(250, 'd');
     fs::create_directories(folder);
     fs::copy_file(built / "velkora-cli", folder / "velkora-cli");

@@ -11,9 +11,12 @@
 
 namespace velkora::testing {
 
-// A connection over a scripted port, with run log and console, fresh for each row of a table.
+// The updater's surroundings for a test, fresh for each row of a table: a program folder with
+// a run log, the console input given and its output captured, a manual clock, no keys, and a
+// scripted HID bus with a connection open on it.
 struct Bench {
-    Bench() : handle(openHidDevice(services, platform::fromUtf8("adapter"))) {}
+    explicit Bench(const std::string& consoleInput = {})
+        : in(consoleInput), handle(openHidDevice(services, platform::fromUtf8("adapter"))) {}
 
     void answer(std::uint8_t command, std::uint8_t sequence, std::uint8_t status = 0,
                 const std::vector<std::uint8_t>& payload = {}) {

@@ -4,9 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/services.h"
 
@@ -59,36 +57,6 @@ class FakeHost : public platform::Host {
 struct NoKeys : platform::ConsoleKeys {
     bool keyWaiting() override { return false; }
     int readKey() override { return -1; }
-};
-
-// A HID bus with nothing on it.
-struct EmptyHidPort : platform::HidPort {
-    std::vector<platform::HidDeviceInfo> enumerate() override { return {}; }
-    platform::HidOpenResult open(const platform::NativeString&) override {
-        return {nullptr, "Windows error 2"};
-    }
-};
-
-// The updater's surroundings for a test: a program folder, scripted console input, captured
-// console output, a manual clock, no keys and no adapter.
-class FakeServices {
-  public:
-    explicit FakeServices(const std::filesystem::path& programFolder,
-                          const std::string& consoleInput = {})
-        : host(programFolder), in_(consoleInput) {}
-
-    platform::Services& services() { return services_; }
-    std::string output() const { return out_.str(); }
-
-    ManualClock clock;
-    FakeHost host;
-    NoKeys keys;
-    EmptyHidPort hid;
-
-  private:
-    std::istringstream in_;
-    std::ostringstream out_;
-    platform::Services services_{clock, hid, keys, host, in_, out_};
 };
 
 }  // namespace velkora::testing

@@ -44,8 +44,8 @@ class ScriptedHidPort : public platform::HidPort {
     struct Arrival {
         std::uint32_t afterMs;
         Report report;
-        platform::HidIoResult failure;  // the read's end when `report` is empty
-        bool afterLoss = false;         // the system's queue overflowed before it was read
+        platform::HidIoResult failure = {};  // the read's end when `report` is empty
+        bool afterLoss = false;              // the system's queue overflowed before it was read
     };
     struct Reaction {
         // A report the device sends `afterMs` after the request was written.
@@ -69,10 +69,12 @@ class ScriptedHidPort : public platform::HidPort {
     int readCount() const { return reads_; }
 
     std::vector<platform::HidDeviceInfo> devices;  // what enumerate() lists
+    bool refusesOpen = false;                      // as a device that has gone does
 
     std::vector<platform::HidDeviceInfo> enumerate() override { return devices; }
     platform::HidOpenResult open(const platform::NativeString&) override {
-        return {std::make_unique<Connection>(*this), {}};
+        return refusesOpen ? platform::HidOpenResult{nullptr, "Windows error 2"}
+                           : platform::HidOpenResult{std::make_unique<Connection>(*this), {}};
     }
 
   private:
