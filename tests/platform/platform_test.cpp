@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 
 #include "hid/hid_exchange.h"
 #include "platform/clock.h"
@@ -196,36 +197,23 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
         int node;
         const char* device;  // below devices/; "" for a link whose device has gone
         std::string uevent;
-        std::vector<std::pair<const char*, const char*>> usb;  // attributes of the USB device
+        std::string usb = {};  // the USB device's attributes as "name=value" lines
     } nodes[] = {
-        {10,
-         "virtual/misc/uhid/0003:0483:A5B9.0004",
-         "HID_ID=0003:00000483:0000a5b9\nHID_NAME=Velkora Management Interface\nHID_UNIQ=7\n",
-         {}},
-        {2,
-         "pci0/usb1/1-1/1-1:1.0/0003:0483:A5B9.0001",
-         adapter + "HID_UNIQ=X\n",
-         {{"idVendor", "0483"},
-          {"idProduct", "a5b9"},
-          {"manufacturer", "Velkora"},
-          {"product", "Velkora Bootloader"},
-          {"serial", "2050384E3436"}}},
-        {3,
-         "pci0/usb1/1-2/1-2:1.0/0003:046D:C52B.0002",
-         "HID_ID=0003:0000046D:0000C52B\n",
-         {{"idVendor", "046d"}, {"idProduct", "c52b"}}},
-        {4, "", adapter, {}},
-        {5,
-         "pci0/usb2/2-1/2-1:1.0/0003:0483:A5B9.0003",
-         adapter,
-         {{"idVendor", "0483"}, {"idProduct", "a5b9"}, {"manufacturer", "\xC3\x28"}}},
-        {9,
-         "virtual/misc/uhid/0003:0483:A5B9.0005",
-         "HID_ID=0003:00000483:0000A5B9\nHID_UNIQ=\xFF\n",
-         {}},
-        {7, "virtual/misc/uhid/0003:0483:A5B9.0006", "", {}},  // its uevent fails to read
-        {8, "virtual/misc/uhid/0003:0483:A5B9.0007", "HID_ID=0003:00000483\n", {}},
-        {11, "virtual/misc/uhid/0003:0483:A5B9.0008", "HID_ID=0003:100000483:0000A5B9\n", {}},
+        {10, "virtual/misc/uhid/0003:0483:A5B9.0004",
+         "HID_ID=0003:00000483:0000a5b9\nHID_NAME=Velkora Management Interface\nHID_UNIQ=7\n"},
+        {2, "pci0/usb1/1-1/1-1:1.0/0003:0483:A5B9.0001", adapter + "HID_UNIQ=X\n",
+         "idVendor=0483\nidProduct=a5b9\nmanufacturer=Velkora\nproduct=Velkora Bootloader\n"
+         "serial=2050384E3436\n"},
+        {3, "pci0/usb1/1-2/1-2:1.0/0003:046D:C52B.0002", "HID_ID=0003:0000046D:0000C52B\n",
+         "idVendor=046d\nidProduct=c52b\n"},
+        {4, "", adapter},
+        {5, "pci0/usb2/2-1/2-1:1.0/0003:0483:A5B9.0003", adapter,
+         "idVendor=0483\nidProduct=a5b9\nmanufacturer=\xC3\x28\n"},
+        {9, "virtual/misc/uhid/0003:0483:A5B9.0005",
+         "HID_ID=0003:00000483:0000A5B9\nHID_UNIQ=\xFF\n"},
+        {7, "virtual/misc/uhid/0003:0483:A5B9.0006", ""},  // its uevent fails to read
+        {8, "virtual/misc/uhid/0003:0483:A5B9.0007", "HID_ID=0003:00000483\n"},
+        {11, "virtual/misc/uhid/0003:0483:A5B9.0008", "HID_ID=0003:100000483:0000A5B9\n"},
     };
     for (const auto& n : nodes) {
         const fs::path entry = sys.path() / "class/hidraw" / ("hidraw" + std::to_string(n.node));
@@ -239,9 +227,11 @@ TEST(SysfsListing, ListsTheAdaptersNodesWithTheirUsbStringsInNodeOrder) {
             // A folder fails the read after the open, as a vanishing device's file does.
             n.uevent.empty() ? void(fs::create_directories(device / "uevent"))
                              : testing::writeFileText(device / "uevent", n.uevent);
-            for (const auto& [name, value] : n.usb) {
-                testing::writeFileText(device.parent_path().parent_path() / name,
-                                       std::string(value) + "\n");
+            std::istringstream usb(n.usb);
+            for (std::string line; std::getline(usb, line);) {
+                const std::size_t equals = line.find('=');
+                testing::writeFileText(device.parent_path().parent_path() / line.substr(0, equals),
+                                       line.substr(equals + 1) + "\n");
             }
         }
     }
