@@ -4,7 +4,6 @@
 #include "config/config_protocol.h"
 #include "config/config_view.h"
 #include "tests/support/bench.h"
-#include "tests/support/sim_services.h"
 
 namespace velkora {
 namespace {
@@ -98,32 +97,6 @@ TEST(ConfigView, SmallNumbersAreDigitsUpTo255) {
         const std::optional<std::uint8_t> parsed = parseSmallNumber(reply);
         EXPECT_EQ(parsed ? int(*parsed) : -1, number) << reply;
     }
-}
-
-// A console whose every read throws something that is no standard exception.
-class ThrowingInput : public std::streambuf {
-  protected:
-    int_type underflow() override { throw 42; }
-};
-
-// Whatever ends the editor, even a throw of no standard type, the session leaves the
-// management interface with one quiet EXIT and closes it before the throw goes on; the
-// bootloader's handle was closed at the hand-over.
-TEST(ConfigurationMode, LeavesTheInterfaceWhateverIsThrown) {
-    testing::TempFolder folder;
-    testing::SimServices sim(folder.path(), sim::defaultAdapterProfile());
-    ThrowingInput throwing;
-    std::istream in(&throwing);
-    in.exceptions(std::ios::badbit);  // the stream passes its buffer's throw on
-    const platform::Services& base = sim.services();
-    platform::Services services{base.clock, base.hid, base.keys, base.host, in, base.out};
-    RunLog log = openRunLog(folder.path(), base.clock);
-    const HidDeviceInfo bootloader = services.hid.enumerate().front();
-    std::uint8_t sequence = 4;
-    HidHandle handle = openHidDevice(services, bootloader.path);
-    EXPECT_THROW(runConfigurationMode(services, handle, sequence, bootloader, log), int);
-    EXPECT_EQ(sim.adapter().requests().back().request.command, 0x81);
-    EXPECT_EQ(sim.bus().openConnections(), 0u);
 }
 
 }  // namespace
