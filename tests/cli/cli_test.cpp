@@ -6,6 +6,7 @@
 
 #include "cli/cli_entry.h"
 #include "tests/e2e/session.h"
+#include "tests/support/fake_services.h"
 #include "tests/support/test_files.h"
 
 namespace velkora::testing {

@@ -10,7 +10,9 @@
 #include "platform/sha256.h"
 #include "sim/scenario_reader.h"
 #include "sim/scenario_values.h"
+#include "sim/sim_environment.h"
 #include "sim/simulated_adapter.h"
+#include "tests/support/fake_services.h"
 #include "tests/support/test_files.h"
 
 namespace velkora::testing {
@@ -81,20 +83,29 @@ SessionResult runSession(const Session& session) {
     }
     SessionResult result;
     {
-        SimServices sim(folder.path(), sim::parseScenario(session.scenario, session.scenarioName),
-                        session.user);
+        // The simulated adapter, clock and user in virtual time; a run that waits for something
+        // that never comes ends with a failure after two virtual hours instead of spinning on.
+        sim::SimEnvironment sim(sim::parseScenario(session.scenario, session.scenarioName));
+        sim::ScriptedKeys keys(sim.timeline(), session.user.keys);
+        sim::ScreenCapture screen;
+        sim::ScriptedConsoleInput input(sim.timeline(), session.user.lines, &screen);
+        std::istream in(&input);
+        std::ostream out(&screen);
+        FakeHost host(folder.path());
+        platform::Services services{sim.clock(), sim.bus(), keys, host, in, out};
+        sim.timeline().setVirtualLimit(sim::fromMs(2 * 60 * 60 * 1000));
         for (int run = 0; run < session.runs; ++run) {
             if (run > 0) {
-                sim.services().out << "\n[the user starts the updater again]\n";
+                out << "\n[the user starts the updater again]\n";
             }
             result.exitCodes.push_back(
-                session.entry ? session.entry(sim.services())
-                              : runEntryPoint(sim.services(), commandLine, [&](bool service) {
-                                    runUpdater(sim.services(), service);
+                session.entry ? session.entry(services)
+                              : runEntryPoint(services, commandLine, [&](bool service) {
+                                    runUpdater(services, service);
                                 }));
         }
-        result.printed = sim.printed();
-        result.screen = withStablePaths(sim.screen(), folderText);
+        result.printed = screen.printed();
+        result.screen = withStablePaths(screen.screen(), folderText);
         for (const sim::ReceivedRequest& received : sim.adapter().requests()) {
             const std::string command(sim::scenario::commandName(received.request.command));
             std::string line = command + " seq " + std::to_string(received.request.sequence) +
@@ -106,9 +117,9 @@ SessionResult runSession(const Session& session) {
             result.requestMs.push_back(received.at / sim::kMicrosPerMs);
             result.exits += command == "EXIT" ? 1 : 0;
         }
-        result.virtualMs = sim.virtualMs();
+        result.virtualMs = sim.timeline().now() / sim::kMicrosPerMs;
         EXPECT_EQ(sim.bus().openConnections(), 0u) << "every HID handle is closed on the way out";
-        result.linesNotRead = session.user.lines.size() - sim.linesRead();
+        result.linesNotRead = session.user.lines.size() - input.linesRead();
     }
     for (const auto& [name, content] : snapshot(folder.path())) {
         if (before.contains(name) && before.at(name) == content) {

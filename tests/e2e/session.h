@@ -7,9 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sim_services.h"
+#include "platform/services.h"
+#include "sim/scripted_console.h"
+#include "sim/scripted_keys.h"
 
 namespace velkora::testing {
+
+// What the user does during a simulated run: lines typed and keys pressed at virtual times.
+struct UserScript {
+    std::vector<sim::ConsoleLine> lines;
+    std::vector<sim::KeyPress> keys;
+};
 
 // One session of the program's real entry point against a simulated adapter, in virtual
 // time, in a temporary program folder of its own.
